@@ -1,0 +1,35 @@
+#pragma once
+// Bus connection control: opens the chosen channel at the chosen bit rate,
+// starts and stops the receive worker.
+
+#include <atomic>
+#include <cstdint>
+
+extern int32_t can_channel;  // [main-thread] channel the next connection opens
+extern int32_t bitrate;      // [main-thread] bit-rate code (-2 500k, -1 1M)
+extern int32_t onoff;        // [main-thread] last value of BUS_BUTTON
+// Handle of the open channel; written before the worker starts.
+extern std::atomic<int32_t> handle1;
+// The worker runs while this equals 1.
+extern std::atomic<int32_t> threadrun;
+extern int32_t threadFunctionID;  // [main-thread]
+
+// Starts a connection when onoff is 1, stops the running one otherwise.
+// Acts only with the Kvaser interface selected. [main-thread]
+void CanReadBus(int32_t onoff);
+// Opens `channel` exclusively, sets the bit rate, goes on the bus and returns
+// the handle. On an opening failure prints the failure line and ends the
+// process with status 1. [main-thread]
+int32_t KVCanInitCtrl(int32_t channel);
+// Prints "<id>: failed, stat=<stat> (<text>)" when stat is nonzero.
+void KVCanCheck(const char* id, int32_t stat);
+// Stops the running connection, if there is one; used when the panel closes.
+// [main-thread]
+void CanCloseTimeStop();
+
+int canChannel(int panel, int control, int event, void* callbackData, int eventData1,
+               int eventData2);
+int canBitrate(int panel, int control, int event, void* callbackData, int eventData1,
+               int eventData2);
+int bus_on_off(int panel, int control, int event, void* callbackData, int eventData1,
+               int eventData2);

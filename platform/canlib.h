@@ -1,0 +1,94 @@
+#pragma once
+// CAN driver layer: numbered channels over SocketCAN interfaces and a virtual
+// bus shared by the processes of one machine, built on QtSerialBus.
+//
+// Status convention (shared by every function here): 0 (canOK) is success,
+// a negative value is one of the canStatus codes below; canGetErrorText gives
+// its text (at most 49 characters). canOpenChannel returns a handle >= 0.
+//
+// Channels, in a fixed order: the machine's SocketCAN interfaces sorted by
+// name, then the two channels of the virtual bus. The environment variable
+// KOLVAR_CAN_CHANNELS narrows the list: "virtual" offers only the virtual
+// bus, "socketcan" only the SocketCAN interfaces.
+//
+// Threads: every function is [any-thread]. A QCoreApplication must exist
+// before canInitializeLibrary. All devices live on one I/O thread owned by
+// the layer; callers never block it.
+
+#include <cstdint>
+
+enum canStatus : int {
+    canOK = 0,
+    canERR_PARAM = -1,           // "Invalid parameter"
+    canERR_NOMSG = -2,           // "No message available"
+    canERR_NOTFOUND = -3,        // "Channel not found"
+    canERR_INUSE = -4,           // "Channel already open"
+    canERR_NOTINITIALIZED = -5,  // "Library not initialised"
+    canERR_INVHANDLE = -6,       // "Invalid handle"
+    canERR_OFFBUS = -7,          // "Channel is off the bus"
+    canERR_DEVICE = -8,          // "Device failure"
+    canERR_TXFULL = -9,          // "Transmit queue full"
+};
+
+// Open flags.
+constexpr int canOPEN_EXCLUSIVE = 8;  // exclusive within this process
+
+// Predefined bit-rate codes, passed as the frequency of canSetBusParams.
+constexpr long canBITRATE_1M = -1;
+constexpr long canBITRATE_500K = -2;
+
+// Message flags, reported by the reads and taken by canWrite.
+constexpr unsigned canMSG_RTR = 0x01;          // remote frame
+constexpr unsigned canMSG_STD = 0x02;          // 11-bit identifier
+constexpr unsigned canMSG_EXT = 0x04;          // 29-bit identifier
+constexpr unsigned canMSG_ERROR_FRAME = 0x20;  // error frame
+
+int canInitializeLibrary();
+// Closes every channel still open, then releases the library.
+int canUnloadLibrary();
+int canGetNumberOfChannels(int* count);
+// Writes the channel's name ("vcan0", "virtual 0", ...) into name.
+int canGetChannelName(int channel, char* name, unsigned nameSize);
+
+// Returns a handle >= 0, or a negative status (unknown channel, already open).
+int canOpenChannel(int channel, int flags);
+int canSetBusParams(int handle, long freq, unsigned tseg1, unsigned tseg2, unsigned sjw,
+                    unsigned noSamp, unsigned syncmode);
+// Bus on starts filling the channel's receive queue; bus off empties it and
+// wakes every read waiting on the channel.
+int canBusOn(int handle);
+int canBusOff(int handle);
+// Closes the channel (taking it off the bus first) and wakes waiting reads.
+int canClose(int handle);
+
+// Takes the oldest queued frame of any identifier, waiting up to timeoutMs
+// for one. Fills *id, the data bytes of msg (only the frame's dlc bytes are
+// written), *dlc, *flags and *time (ms since the library started) for each
+// pointer that is not null. canERR_NOMSG after the time-out; returns at once
+// with canERR_OFFBUS when the channel is, or goes, off the bus.
+int canReadWait(int handle, int32_t* id, void* msg, unsigned* dlc, unsigned* flags,
+                unsigned long* time, unsigned long timeoutMs);
+
+// Returns at once. Takes the next queued standard-identifier data frame with
+// identifier `id`, discarding every queued frame ahead of it. When there is
+// none, every queued frame is discarded, msg is left untouched and the result
+// is canERR_NOMSG.
+// Example: queue 0x100, 0x1A5(a), 0x1A5(b) -> read 0x1A5 gives a, queue 0x1A5(b).
+int canReadSpecificSkip(int handle, int32_t id, void* msg, unsigned* dlc, unsigned* flags,
+                        unsigned long* time);
+
+// Waits up to timeoutMs until the receive queue holds at least one frame,
+// without taking it. canOK when a frame is queued, canERR_NOMSG after the
+// time-out, canERR_OFFBUS at once when the channel is or goes off the bus.
+int canReadSync(int handle, unsigned long timeoutMs);
+
+// Queues one frame for sending; never blocks. canERR_TXFULL when the
+// transmit queue is full.
+int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned flags);
+
+// Frames dropped because the receive queue was full, since bus on.
+int canGetDroppedCount(int handle, uint64_t* dropped);
+
+// Text for a status, truncated to bufsiz - 1 characters; canOK or
+// canERR_PARAM (null text or zero size).
+int canGetErrorText(int status, char* text, unsigned bufsiz);

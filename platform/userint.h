@@ -1,0 +1,128 @@
+#pragma once
+// User-interface run-time: panels, controls, the event loop, the standard
+// output window and a thread pool, built on Qt 6 Widgets.
+//
+// Status convention (shared by every function here): a result >= 0 is
+// success (a handle, an index or 0); a negative result is one of the
+// UiStatus codes below, and GetUILErrorString() gives its text.
+//
+// Threads: every function is [main-thread] (the thread that called
+// InitCVIRTE and runs RunUserInterface) unless its comment says
+// [any-thread]. All callbacks run on the main thread, one at a time.
+
+#include <cstddef>
+
+// ---- Status codes ---------------------------------------------------------
+enum UiStatus : int {
+    UIE_NO_ERROR = 0,
+    UIE_NOT_INITIALISED = -1,   // "The user interface is not initialised"
+    UIE_BAD_PANEL = -2,         // "Invalid panel handle"
+    UIE_BAD_CONTROL = -3,       // "Invalid control"
+    UIE_BAD_ATTRIBUTE = -4,     // "Invalid attribute or value"
+    UIE_BAD_VALUE_TYPE = -5,    // "Value type does not fit the control"
+    UIE_BAD_INDEX = -6,         // "List index out of range"
+    UIE_FILE_NOT_FOUND = -7,    // "Panel definition not found"
+    UIE_BAD_DEFINITION = -8,    // "Panel definition is invalid"
+    UIE_UNKNOWN_CALLBACK = -9,  // "Callback name not in the name table"
+    UIE_OUT_OF_MEMORY = -10,    // "Out of memory"
+    UIE_BAD_FORMAT = -11,       // "Unsupported format string"
+    UIE_BAD_THREAD_POOL = -12,  // "Invalid thread pool or function id"
+    UIE_WRONG_THREAD = -13,     // "Called from the wrong thread"
+};
+
+// [any-thread] Text for a status; never null.
+const char* GetUILErrorString(int status);
+
+// ---- Events, attributes, pools ---------------------------------------------
+constexpr int EVENT_COMMIT = 1;     // the user finished changing a control
+constexpr int EVENT_GOT_FOCUS = 8;  // panel gained the input focus
+constexpr int EVENT_CLOSE = 11;     // the user asked to close the panel
+
+constexpr int ATTR_VISIBLE = 530;   // int: 0 hidden, nonzero shown
+
+constexpr int DEFAULT_THREAD_POOL_HANDLE = -1;
+
+// ---- Callback forms ---------------------------------------------------------
+using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData,
+                                int eventData1, int eventData2);
+using PanelCallbackPtr = int (*)(int panel, int event, void* callbackData, int eventData1,
+                                 int eventData2);
+using ThreadFunctionPtr = int (*)(void* functionData);
+
+// ---- Name table -------------------------------------------------------------
+// Loading a panel binds each callback name in its definition to the entry of
+// this table with the same name. Exactly one of controlCallback and
+// panelCallback is set in each entry.
+struct UiNameEntry {
+    const char* name;
+    CtrlCallbackPtr controlCallback;
+    PanelCallbackPtr panelCallback;
+};
+struct UiNameTable {
+    const UiNameEntry* entries;
+    int count;
+};
+
+// ---- Start, panels and the event loop ---------------------------------------
+// Starts the run-time: creates the QApplication when none exists yet (argv is
+// null-terminated; argv[0] is the program name) and keeps `names` for later
+// LoadPanel calls. `instance` is unused (pass 0). Returns 1 on success, 0 when
+// the run-time cannot start. May be called again; the last table wins.
+int InitCVIRTE(void* instance, char** argv, const UiNameTable* names);
+
+// Loads panel `panelId` from the definition `fileName` and returns its handle
+// (> 0), or a negative status. Definitions are looked up first among the
+// program's embedded resources (":/<FILENAME IN UPPER CASE>", e.g.
+// "KolvarCanView.uir" -> ":/KOLVARCANVIEW.UIR"), then as a file path.
+// A definition that names a callback missing from the name table, or a
+// control class the run-time cannot build, fails with a message on standard
+// error naming it, and nothing is left loaded. parentPanel must be 0.
+int LoadPanel(int parentPanel, const char* fileName, int panelId);
+int DisplayPanel(int panel);
+int DiscardPanel(int panel);  // harmless on an invalid handle
+
+// Dispatches events and callbacks on the calling thread until
+// QuitUserInterface; returns the value passed to it.
+int RunUserInterface();
+int QuitUserInterface(int returnCode);
+
+// ---- Controls ---------------------------------------------------------------
+int GetCtrlVal(int panel, int control, int* value);
+int GetCtrlVal(int panel, int control, double* value);
+int GetCtrlIndex(int panel, int control, int* index);
+int SetCtrlIndex(int panel, int control, int index);
+
+// [any-thread] Sets a control's value. From the main thread the value is shown
+// at once. From any other thread the call never blocks on the main thread and
+// never queues without bound: each control keeps only its latest value, and
+// the main thread applies pending values in one batch, at screen rate.
+int SetCtrlVal(int panel, int control, int value);
+int SetCtrlVal(int panel, int control, unsigned value);
+int SetCtrlVal(int panel, int control, double value);
+
+int SetCtrlAttribute(int panel, int control, int attribute, int value);
+int GetCtrlAttribute(int panel, int control, int attribute, int* value);
+
+// Ring entries. DeleteListItem(panel, ctrl, 0, -1) removes every entry.
+int DeleteListItem(int panel, int control, int index, int count);
+int InsertListItem(int panel, int control, int index, const char* label, int value);
+int GetNumListItems(int panel, int control, int* count);
+int GetLabelFromIndex(int panel, int control, int index, char* label, int labelSize);
+int GetValueFromIndex(int panel, int control, int index, int* value);
+
+// ---- Formatting -------------------------------------------------------------
+// [any-thread] Only the form Fmt(target, "%s<%s%i", text, integer) is
+// supported: target = text followed by the integer in decimal. `target` must
+// hold the result. Returns the number of pieces used (2), or UIE_BAD_FORMAT.
+int Fmt(char* target, const char* format, ...);
+
+// ---- Thread pool ------------------------------------------------------------
+// [any-thread] Runs fn(data) once on a thread of the default pool (pool must
+// be DEFAULT_THREAD_POOL_HANDLE); stores a positive id in *functionId.
+int CmtScheduleThreadPoolFunction(int pool, ThreadFunctionPtr fn, void* data, int* functionId);
+// [any-thread] Blocks until the function with that id has returned. Returns 0,
+// or UIE_BAD_THREAD_POOL for an unknown or released id.
+int CmtWaitForThreadPoolFunctionCompletion(int pool, int functionId);
+// [any-thread] Forgets the id; the function itself keeps running if it has
+// not returned yet.
+int CmtReleaseThreadPoolFunctionID(int pool, int functionId);
