@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running or testing the viewer
+# needs, when they are missing. Usage: scripts/install-deps.sh run|test
+set -euo pipefail
+
+build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialbus-dev qt6-tools-dev
+            libgl-dev libqt6serialbus6 qt6-qpa-plugins)
+run_pkgs=(xvfb)
+test_pkgs=(libgtest-dev googletest user-mode-linux kmod can-utils iproute2 procps
+           xvfb x11-utils xdotool wmctrl imagemagick)
+
+case "${1:-test}" in
+  run)  wanted=("${build_pkgs[@]}" "${run_pkgs[@]}") ;;
+  test) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+  sudo="sudo"
+fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
