@@ -1,1 +1,133 @@
-// (being written)
+#include "can/bus.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/KolvarCanView.h"
+#include "can/hardware.h"
+#include "can/read_thread.h"
+#include "platform/canlib.h"
+#include "platform/userint.h"
+#include "platform/vxlapi.h"
+
+int32_t can_channel = 0;
+int32_t bitrate = canBITRATE_500K;
+int32_t onoff = 0;
+std::atomic<int32_t> handle1{0};
+std::atomic<int32_t> threadrun{0};
+int32_t threadFunctionID = 0;
+
+namespace {
+constexpr int kKvaserIndex = 1;
+constexpr int kErrorTextSize = 50;
+
+// True from a successful start to the matching stop. The bus button may be
+// switched under one interface and back under the other, so its value alone
+// does not say whether a channel is open and a worker runs.
+bool connectionRuns = false;
+
+char errMsg[kErrorTextSize];
+
+// Ends the process after an opening failure. No worker runs at this point
+// (a start never happens while a connection runs); unloading the CAN library
+// stops its I/O thread, so nothing is left running when the process exits.
+[[noreturn]] void exitAfterOpenFailure() {
+    std::fflush(stdout);
+    canUnloadLibrary();
+    xlCloseDriver();
+    std::exit(1);
+}
+
+void startConnection() {
+    handle1.store(KVCanInitCtrl(can_channel));
+    threadrun.store(1);
+    int functionId = 0;
+    if (CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, KVCanReadThread, nullptr,
+                                      &functionId) < 0) {
+        // Without a worker the connection would show nothing: take it down
+        // again and let the button say so.
+        threadrun.store(0);
+        canBusOff(handle1.load());
+        canClose(handle1.load());
+        onoff = 0;
+        SetCtrlVal(panelHandle.load(), BUS_BUTTON, 0);
+        return;
+    }
+    threadFunctionID = functionId;
+    connectionRuns = true;
+}
+}  // namespace
+
+bool CanConnectionRuns() { return connectionRuns; }
+
+void CanStopConnection() {
+    if (!connectionRuns) return;
+    // Off the bus first: that wakes the worker's read at once. Only when the
+    // worker has left its loop is the channel closed, so no read of it ever
+    // reaches a closed handle. The worker never waits on this thread.
+    canBusOff(handle1.load());
+    threadrun.store(0);
+    KVCanWakeReadThread();
+    CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, threadFunctionID);
+    CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, threadFunctionID);
+    canClose(handle1.load());
+    connectionRuns = false;
+}
+
+void CanReadBus(int32_t onOff) {
+    if (can_hardware_index != kKvaserIndex) return;
+    if (onOff == 1) {
+        if (!connectionRuns) startConnection();
+    } else {
+        CanStopConnection();
+    }
+}
+
+int32_t KVCanInitCtrl(int32_t channel) {
+    const int handle = canOpenChannel(channel, canOPEN_EXCLUSIVE);
+    if (handle < 0) {
+        KVCanCheck("canOpenChannel", handle);
+        exitAfterOpenFailure();
+    }
+    // A predefined bit-rate code makes the timing arguments irrelevant. These
+    // two statuses change nothing: a channel that cannot go on the bus simply
+    // receives nothing.
+    canSetBusParams(handle, bitrate, 0, 0, 0, 0, 0);
+    canBusOn(handle);
+    return handle;
+}
+
+void KVCanCheck(const char* id, int32_t stat) {
+    if (stat == canOK) return;
+    errMsg[0] = '\0';
+    if (canGetErrorText(stat, errMsg, sizeof errMsg) < 0) errMsg[0] = '\0';
+    std::printf("%s: failed, stat=%d (%s)\n", id, static_cast<int>(stat), errMsg);
+    std::fflush(stdout);
+}
+
+void CanCloseTimeStop() {
+    if (onoff == 1 && can_hardware_index == kKvaserIndex) CanStopConnection();
+}
+
+int canChannel(int panel, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    int value = 0;
+    if (GetCtrlVal(panel, control, &value) >= 0) can_channel = value;
+    return 0;
+}
+
+int canBitrate(int panel, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    int value = 0;
+    if (GetCtrlVal(panel, control, &value) >= 0) bitrate = value;
+    return 0;
+}
+
+int bus_on_off(int panel, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    int value = 0;
+    if (GetCtrlVal(panel, control, &value) < 0) return 0;
+    onoff = value;
+    CanReadBus(onoff);
+    return 0;
+}

@@ -21,11 +21,18 @@ void CanReadBus(int32_t onoff);
 // the handle. On an opening failure prints the failure line and ends the
 // process with status 1. [main-thread]
 int32_t KVCanInitCtrl(int32_t channel);
-// Prints "<id>: failed, stat=<stat> (<text>)" when stat is nonzero.
+// Prints "<id>: failed, stat=<stat> (<text>)" on standard output when stat
+// is nonzero, e.g. "canOpenChannel: failed, stat=-3 (Channel not found)".
 void KVCanCheck(const char* id, int32_t stat);
-// Stops the running connection, if there is one; used when the panel closes.
-// [main-thread]
+// Close-time stop: when onoff is 1 with Kvaser selected, stops the running
+// connection, if there is one. [main-thread]
 void CanCloseTimeStop();
+// True while a connection runs (channel open, worker scheduled). [main-thread]
+bool CanConnectionRuns();
+// Stops the running connection: bus off, clears threadrun, waits for the
+// worker to leave its loop, releases its id, closes the channel. Does nothing
+// when no connection runs. [main-thread]
+void CanStopConnection();
 
 int canChannel(int panel, int control, int event, void* callbackData, int eventData1,
                int eventData2);

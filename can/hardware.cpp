@@ -1,1 +1,66 @@
-// (being written)
+#include "can/hardware.h"
+
+#include <cstring>
+
+#include "app/KolvarCanView.h"
+#include "can/bus.h"
+#include "platform/canlib.h"
+#include "platform/userint.h"
+#include "platform/vxlapi.h"
+
+int32_t can_hardware_index = 1;
+
+namespace {
+constexpr int kVectorIndex = 0;
+constexpr int kKvaserIndex = 1;
+
+// One channel label at a time, "Ch <k>".
+char channelName[8];
+}  // namespace
+
+void CanChangeHardware() {
+    int index = 0;
+    if (GetCtrlIndex(panelHandle.load(), CAN_HARDWARE, &index) < 0) return;
+
+    // A running connection is taken down before the driver it uses is
+    // unloaded or initialised again; the bus button then shows "off", so the
+    // user sees that no connection runs.
+    if (CanConnectionRuns()) {
+        CanStopConnection();
+        onoff = 0;
+        SetCtrlVal(panelHandle.load(), BUS_BUTTON, 0);
+    }
+
+    can_hardware_index = index;
+    if (index == kVectorIndex) {
+        canUnloadLibrary();
+        xlOpenDriver();
+    } else if (index == kKvaserIndex) {
+        xlCloseDriver();
+        canInitializeLibrary();
+        KVCanGetChannelNums();
+    }
+}
+
+void KVCanGetChannelNums() {
+    std::memset(channelName, 0, sizeof channelName);
+
+    // A failed query leaves the count at 0: the list is then empty.
+    int channels = 0;
+    if (canGetNumberOfChannels(&channels) < 0) channels = 0;
+    const int listed = channels / 2;
+
+    const int panel = panelHandle.load();
+    DeleteListItem(panel, CAN_CHANNEL, 0, -1);
+    // Inserting at the top from the last entry down leaves "Ch 1" first.
+    for (int k = listed; k >= 1; --k) {
+        Fmt(channelName, "%s<%s%i", "Ch ", k);
+        InsertListItem(panel, CAN_CHANNEL, 0, channelName, k - 1);
+    }
+    SetCtrlIndex(panel, CAN_CHANNEL, 0);
+}
+
+int canHardware(int, int, int event, void*, int, int) {
+    if (event == EVENT_COMMIT) CanChangeHardware();
+    return 0;
+}
