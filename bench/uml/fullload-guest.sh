@@ -1,0 +1,117 @@
+#!/bin/bash
+# Init of the user-mode Linux guest for the full-load run (started by
+# bench/uml/fullload.sh). The guest sees the host's files through hostfs.
+# Environment, from the kernel command line:
+#   BENCH_BIN     directory of kolvar-bench-flood and kolvar-bench-viewer
+#   BENCH_OUT     directory for the results (on the host)
+#   BENCH_FRAMES  frames per round
+#   BENCH_VIEWER  1 to run the viewer beside candump, 0 for candump alone
+#   BENCH_ID      the viewer's chosen identifier (hex, 0x200 at start-up)
+#   BENCH_EVERY   one frame in BENCH_EVERY carries the chosen identifier
+#
+# Round 1 sends as fast as the guest carries; each later round sends at a
+# lower fraction of that rate, until candump receives every frame. Each round
+# writes one "round ..." line to $BENCH_OUT/fullload.txt.
+
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+out="$BENCH_OUT/fullload.txt"
+
+finish() {
+  echo "guest_done=$1" >>"$out"
+  sync
+  poweroff -f
+}
+
+setup() {
+  mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t tmpfs tmpfs /tmp &&
+    mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm || return 1
+  local m=/usr/lib/uml/modules/$(uname -r)/kernel
+  insmod $m/net/can/can.ko && insmod $m/net/can/can-raw.ko &&
+    insmod $m/drivers/net/can/dev/can-dev.ko && insmod $m/drivers/net/can/vcan.ko || return 1
+  ip link add dev vcan0 type vcan && ip link set vcan0 txqueuelen 10000 up || return 1
+  # Socket receive buffers large enough that a receiver that falls behind
+  # for a moment does not lose frames (the default is about 200 kB).
+  sysctl -q -w net.core.rmem_max=33554432 net.core.rmem_default=33554432 || return 1
+}
+
+# utime + stime of a process, in clock ticks.
+cpu_ticks() {
+  local s
+  read -r -a s <"/proc/$1/stat" || { echo 0; return; }
+  echo $((s[13] + s[14]))
+}
+
+# The value of key=... in the viewer's latest stats line.
+viewer_stat() {
+  grep '^BENCH stats' "$BENCH_OUT/viewer.out" | tail -1 | tr ' ' '\n' | sed -n "s/^$1=//p"
+}
+
+viewer_snapshot() {
+  local before
+  before=$(grep -c '^BENCH stats' "$BENCH_OUT/viewer.out")
+  kill -USR1 "$viewer"
+  for _ in $(seq 100); do
+    [ "$(grep -c '^BENCH stats' "$BENCH_OUT/viewer.out")" -gt "$before" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+setup || finish "setup_failed"
+: >"$out"
+echo "guest_cpu=$(grep -m1 bogomips /proc/cpuinfo | tr -d ' \t') clk_tck=$(getconf CLK_TCK)" >>"$out"
+tck=$(getconf CLK_TCK)
+
+viewer=""
+if [ "$BENCH_VIEWER" = 1 ]; then
+  QT_QPA_PLATFORM=offscreen KOLVAR_CAN_CHANNELS=socketcan XDG_RUNTIME_DIR=/tmp HOME=/tmp \
+    "$BENCH_BIN/kolvar-bench-viewer" >"$BENCH_OUT/viewer.out" 2>"$BENCH_OUT/viewer.err" &
+  viewer=$!
+  for _ in $(seq 1200); do
+    grep -q '^BENCH ready' "$BENCH_OUT/viewer.out" 2>/dev/null && break
+    kill -0 "$viewer" 2>/dev/null || break
+    sleep 0.1
+  done
+  grep -q '^BENCH ready' "$BENCH_OUT/viewer.out" || finish "viewer_not_ready"
+  sleep 2  # let the start-up settle before the first round
+fi
+
+full_rate=0
+for fraction in 0 90 80 70 60 50 40 30; do
+  if [ "$fraction" = 0 ]; then rate=0; else rate=$((full_rate * fraction / 100)); fi
+  candump -d vcan0 >/tmp/candump.out &
+  dump=$!
+  sleep 1
+  dump0=$(cpu_ticks $dump)
+  if [ -n "$viewer" ]; then
+    viewer_snapshot || finish "viewer_silent"
+    view0=$(cpu_ticks $viewer); taken0=$(viewer_stat frames_taken); dropped0=$(viewer_stat dropped)
+  fi
+  sent=$("$BENCH_BIN/kolvar-bench-flood" vcan0 "$BENCH_FRAMES" "$rate" "$BENCH_ID" "$BENCH_EVERY")
+  achieved=$(echo "$sent" | sed -n 's/.*(\([0-9]*\) frames\/s).*/\1/p')
+  # Let both receivers drain what is still queued for them.
+  for _ in $(seq 100); do
+    [ "$(grep -vc DROPCOUNT /tmp/candump.out)" -ge "$BENCH_FRAMES" ] && break
+    sleep 0.2
+  done
+  sleep 1
+  dump1=$(cpu_ticks $dump)
+  line="round rate=${achieved:-0} frames=$BENCH_FRAMES tck=$tck candump_ticks=$((dump1 - dump0))"
+  if [ -n "$viewer" ]; then
+    viewer_snapshot || finish "viewer_silent"
+    view1=$(cpu_ticks $viewer); taken1=$(viewer_stat frames_taken); dropped1=$(viewer_stat dropped)
+    line="$line viewer_ticks=$((view1 - view0)) viewer_taken=$((taken1 - taken0)) viewer_dropped=$((dropped1 - dropped0))"
+  fi
+  kill -INT $dump; wait $dump
+  received=$(grep -vc DROPCOUNT /tmp/candump.out)
+  echo "$line candump_received=$received" >>"$out"
+  [ "$fraction" = 0 ] && full_rate=${achieved:-0}
+  [ "$received" -ge "$BENCH_FRAMES" ] && break
+done
+
+if [ -n "$viewer" ]; then
+  kill -TERM "$viewer"
+  wait "$viewer"
+  echo "viewer_exit=$?" >>"$out"
+fi
+finish ok

@@ -1,0 +1,212 @@
+// kolvar-bench-viewer: the real viewer (app::main with the real panel, CAN
+// layer and receive worker), driven for the benchmark.
+//
+// Environment:
+//   KOLVAR_BENCH_MODE=startup  prints "BENCH startup_ms=<ms>" once the panel
+//                              has painted, measured from KOLVAR_BENCH_T0_NS
+//                              (CLOCK_REALTIME ns taken just before the
+//                              launch), then closes the panel.
+//   KOLVAR_BENCH_MODE=run      (default) clicks BUS_BUTTON once the panel has
+//                              painted, prints "BENCH ready" when the worker
+//                              runs, a "BENCH stats ..." line on SIGUSR1, and
+//                              on SIGTERM or SIGINT the stats line and then
+//                              closes the panel like the user would.
+//   KOLVAR_BENCH_TIMING=1      times every frame (see viewer_probe.h).
+// Everything else (QT_QPA_PLATFORM, KOLVAR_CAN_CHANNELS) goes to the viewer.
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QWidget>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "app/KolvarCanView.h"
+#include "bench/viewer_probe.h"
+#include "can/bus.h"
+#include "platform/canlib.h"
+#include "platform/ui/qt_access.h"
+
+namespace {
+
+enum class Mode { Startup, Run };
+
+Mode mode = Mode::Run;
+int signalPipe[2] = {-1, -1};
+
+bool envIs(const char* name, const char* value) {
+    const char* v = std::getenv(name);
+    return v && std::strcmp(v, value) == 0;
+}
+
+long residentKilobytes() {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return -1;
+    char line[256];
+    long kb = -1;
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::strncmp(line, "VmRSS:", 6) == 0) {
+            kb = std::strtol(line + 6, nullptr, 10);
+            break;
+        }
+    }
+    std::fclose(f);
+    return kb;
+}
+
+void printStats() {
+    namespace p = bench::probe;
+    const p::Figures f = p::figures();
+    uint64_t dropped = 0;
+    const int droppedStatus = canGetDroppedCount(handle1.load(), &dropped);
+    const int panel = panelHandle.load();
+    std::printf(
+        "BENCH stats frames_taken=%llu dropped=%lld meter_sets=%llu applied=%llu paints=%llu "
+        "arrival_set_p50_us=%lld arrival_set_p99_us=%lld arrival_set_max_us=%lld "
+        "sent_arrival_p50_us=%lld sent_arrival_p99_us=%lld "
+        "set_paint_p50_us=%lld set_paint_p99_us=%lld set_paint_max_us=%lld "
+        "stale_p99_us=%lld stale_max_us=%lld paint_interval_p50_us=%lld unknown_paints=%llu "
+        "rss_kb=%ld\n",
+        static_cast<unsigned long long>(f.framesTaken),
+        droppedStatus == canOK ? static_cast<long long>(dropped) : -1LL,
+        static_cast<unsigned long long>(f.meterSets),
+        static_cast<unsigned long long>(uiAppliedValueCount(panel, NUMERICMETER1)),
+        static_cast<unsigned long long>(f.meterPaints),
+        static_cast<long long>(p::arrivalToSet().quantileMicros(0.5)),
+        static_cast<long long>(p::arrivalToSet().quantileMicros(0.99)),
+        static_cast<long long>(p::arrivalToSet().maxMicros()),
+        static_cast<long long>(p::sentToArrival().quantileMicros(0.5)),
+        static_cast<long long>(p::sentToArrival().quantileMicros(0.99)),
+        static_cast<long long>(p::setToPaint().quantileMicros(0.5)),
+        static_cast<long long>(p::setToPaint().quantileMicros(0.99)),
+        static_cast<long long>(p::setToPaint().maxMicros()),
+        static_cast<long long>(p::paintStaleness().quantileMicros(0.99)),
+        static_cast<long long>(f.maxStalenessMicros),
+        static_cast<long long>(p::paintInterval().quantileMicros(0.5)),
+        static_cast<unsigned long long>(f.paintsWithUnknownValue), residentKilobytes());
+    std::fflush(stdout);
+}
+
+void closePanel() {
+    if (QWidget* window = uiPanelWidget(panelHandle.load())) window->close();
+}
+
+void onSignal(int signo) {
+    const char code = signo == SIGUSR1 ? 'u' : 't';
+    // Only an async-signal-safe write here; the main thread does the rest.
+    [[maybe_unused]] const ssize_t n = write(signalPipe[1], &code, 1);
+}
+
+bool installSignalPipe() {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("pipe2");
+        return false;
+    }
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signo : {SIGUSR1, SIGTERM, SIGINT}) {
+        if (sigaction(signo, &action, nullptr) != 0) {
+            std::perror("sigaction");
+            return false;
+        }
+    }
+    return true;
+}
+
+void listenForSignals() {
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char code = 0;
+        while (read(signalPipe[0], &code, 1) == 1) {
+            printStats();
+            if (code == 't') closePanel();
+        }
+    });
+}
+
+// Waits for the worker to run after the bus button was clicked.
+void announceWhenRunning() {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, [poll] {
+        if (threadrun.load() != 1) return;
+        poll->stop();
+        poll->deleteLater();
+        std::printf("BENCH ready handle=%d\n", static_cast<int>(handle1.load()));
+        std::fflush(stdout);
+    });
+    poll->start(10);
+}
+
+long long realtimeNs() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+long long panelShownNs = 0;
+
+void onPanelShown() {
+    const int panel = panelHandle.load();
+    if (mode == Mode::Startup) {
+        const char* t0 = std::getenv("KOLVAR_BENCH_T0_NS");
+        const long long startNs = t0 ? std::atoll(t0) : 0;
+        std::printf("BENCH startup_ms=%.1f\n", startNs > 0 ? static_cast<double>(panelShownNs - startNs) / 1e6 : -1.0);
+        std::fflush(stdout);
+        QTimer::singleShot(0, closePanel);
+        return;
+    }
+    bench::probe::watchMeter(uiControlWidget(panel, NUMERICMETER1));
+    bench::probe::enableTiming(envIs("KOLVAR_BENCH_TIMING", "1"));
+    listenForSignals();
+    auto* button = qobject_cast<QAbstractButton*>(uiControlWidget(panel, BUS_BUTTON));
+    if (!button) {
+        std::fprintf(stderr, "kolvar-bench-viewer: no bus button on the panel\n");
+        QTimer::singleShot(0, closePanel);
+        return;
+    }
+    button->click();
+    announceWhenRunning();
+}
+
+// Sees the first paint of the panel's window, then removes itself.
+class PanelShownWatch : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType()) {
+            QWidget* panel = uiPanelWidget(panelHandle.load());
+            auto* widget = static_cast<QWidget*>(watched);
+            if (panel && widget->window() == panel) {
+                panelShownNs = realtimeNs();
+                qApp->removeEventFilter(this);
+                deleteLater();
+                QTimer::singleShot(0, onPanelShown);
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Runs as soon as the run-time creates the application object.
+void hookApplication() { qApp->installEventFilter(new PanelShownWatch); }
+
+}  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(hookApplication)
+
+int main(int argc, char* argv[]) {
+    mode = envIs("KOLVAR_BENCH_MODE", "startup") ? Mode::Startup : Mode::Run;
+    if (!installSignalPipe()) return 1;
+    const int status = app::main(argc, argv);
+    std::printf("BENCH exit status=%d\n", status);
+    std::fflush(stdout);
+    return status;
+}
