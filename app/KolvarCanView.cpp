@@ -1,1 +1,58 @@
-// (being written)
+// The application shell: start-up, service mode, the panel's own events,
+// the second channel's visibility and the shutdown.
+#include "app/KolvarCanView.h"
+
+#include <cstring>
+
+#include "app/callback_names.h"
+#include "can/bus.h"
+#include "can/can_id.h"
+#include "can/hardware.h"
+#include "platform/userint.h"
+
+std::atomic<int> panelHandle{0};
+int debug = 0;
+int plot_channel = 0;
+
+namespace app {
+
+int main(int argc, char* argv[]) {
+    // Each failed step skips to the end, which discards the panel (harmless
+    // when none was loaded) and returns 0.
+    if (InitCVIRTE(nullptr, argv, &kolvarCanViewNames) != 0) {
+        panelHandle.store(LoadPanel(0, "KolvarCanView.uir", PANEL));
+        if (panelHandle.load() >= 0) {
+            if (argc == 2 && std::strcmp(argv[1], "Lantern") == 0) debug = 1;
+            CanChangeHardware();
+            calcCanID();
+            if (DisplayPanel(panelHandle.load()) >= 0) RunUserInterface();
+        }
+    }
+    DiscardPanel(panelHandle.load());
+    return 0;
+}
+
+}  // namespace app
+
+int panelCB(int panel, int event, void*, int, int) {
+    switch (event) {
+    case EVENT_GOT_FOCUS:
+        if (debug) SetCtrlAttribute(panel, NUMERIC_CH1_RAW, ATTR_VISIBLE, 1);
+        break;
+    case EVENT_CLOSE:
+        CanCloseTimeStop();
+        QuitUserInterface(0);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+int plotChannel(int panel, int control, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    if (GetCtrlVal(panel, control, &plot_channel) < 0) return 0;
+    SetCtrlAttribute(panel, NUMERICMETER2, ATTR_VISIBLE, plot_channel);
+    if (debug) SetCtrlAttribute(panel, NUMERIC_CH2_RAW, ATTR_VISIBLE, plot_channel);
+    return 0;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// What the run-time needs of every control widget on a panel, whatever its
+// kind: its value as a number, the range and a commit notification.
+// [main-thread] like every widget.
+
+#include <cstdint>
+#include <functional>
+
+#include <QString>
+
+class QWidget;
+
+enum class ControlKind { Ring, ToggleButton, RadioButton, Knob, Meter, Numeric, TextMessage, Decoration };
+
+class ControlWidget {
+public:
+    virtual ~ControlWidget() = default;
+
+    virtual ControlKind kind() const = 0;
+    virtual QWidget* asWidget() = 0;
+
+    // Controls without a numeric value (texts, decorations) answer false and
+    // ignore setNumericValue.
+    virtual bool hasNumericValue() const { return true; }
+    virtual double numericValue() const = 0;
+    // Shows `value`, limited to the control's range. Returns false when the
+    // control cannot take it (e.g. a ring without an entry of that value).
+    virtual bool setNumericValue(double value) = 0;
+
+    // Reads the control's settings from the dynamic properties the panel
+    // definition gave it. Returns an empty string, or what is wrong.
+    virtual QString configureFromProperties() { return {}; }
+
+    // Called after each change the user has finished.
+    void setCommitHandler(std::function<void()> handler) { commitHandler_ = std::move(handler); }
+
+    // How often the widget has painted itself; benchmarks compare it with
+    // the number of values applied.
+    std::uint64_t paintCount() const { return paintCount_; }
+
+protected:
+    void notifyCommit() {
+        if (commitHandler_) commitHandler_();
+    }
+    void countPaint() { ++paintCount_; }
+
+private:
+    std::function<void()> commitHandler_;
+    std::uint64_t paintCount_ = 0;
+};

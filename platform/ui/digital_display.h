@@ -1,0 +1,12 @@
+#pragma once
+// The small sunken value field shared by numeric displays, meters and knobs.
+
+#include <QRect>
+#include <QString>
+
+class QPainter;
+class QPalette;
+
+// Draws a recessed field in `box` (widget pixels) with `text` right-aligned.
+void paintDigitalDisplay(QPainter& painter, const QRect& box, const QString& text,
+                         const QPalette& palette);

@@ -1,0 +1,195 @@
+#include "platform/ui/knob.h"
+
+#include <QEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVariant>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+#include "platform/ui/digital_display.h"
+
+namespace {
+// Logical units: the knob's radius is 100 whatever its size in pixels; the
+// scale labels sit outside it, so the cached scale covers the whole widget.
+constexpr double kKnobRadius = 100.0;
+constexpr double kHalfSweepDegrees = 135.0;
+constexpr double kLabelRadius = 142.0;
+
+QPointF onCircle(double radius, double degrees) {
+    const double radians = degrees * M_PI / 180.0;
+    return {radius * std::sin(radians), -radius * std::cos(radians)};
+}
+}  // namespace
+
+UiKnob::UiKnob(QWidget* parent) : QWidget(parent) { setFocusPolicy(Qt::StrongFocus); }
+
+bool UiKnob::setNumericValue(double value) {
+    const int limited = std::clamp(static_cast<int>(std::lround(value)), minimum_, maximum_);
+    if (limited == value_) return true;
+    value_ = limited;
+    update();
+    return true;
+}
+
+QString UiKnob::configureFromProperties() {
+    if (property("minimum").isValid()) minimum_ = property("minimum").toInt();
+    if (property("maximum").isValid()) maximum_ = property("maximum").toInt();
+    if (!(minimum_ < maximum_)) return QStringLiteral("knob minimum is not below its maximum");
+    const QString format = property("format").toString();
+    if (format == QLatin1String("hex"))
+        hex_ = true;
+    else if (format == QLatin1String("decimal"))
+        hex_ = false;
+    else
+        return QStringLiteral("knob format '%1' is neither 'hex' nor 'decimal'").arg(format);
+    if (property("dialRect").isValid()) dialRect_ = property("dialRect").toRect();
+    if (property("displayRect").isValid()) displayRect_ = property("displayRect").toRect();
+    if (dialRect_.isEmpty()) return QStringLiteral("knob dialRect is empty");
+    value_ = std::clamp(property("value").toInt(), minimum_, maximum_);
+    scaleCache_ = QPixmap();
+    update();
+    return {};
+}
+
+QString UiKnob::textFor(int value) const {
+    return hex_ ? QString::number(value, 16).toUpper() : QString::number(value);
+}
+
+double UiKnob::angleFor(double value) const {
+    const double fraction = (value - minimum_) / double(maximum_ - minimum_);
+    return -kHalfSweepDegrees + 2.0 * kHalfSweepDegrees * fraction;
+}
+
+int UiKnob::valueAt(const QPointF& position) const {
+    const QPointF offset = position - QRectF(dialRect_).center();
+    double angle = std::atan2(offset.x(), -offset.y()) * 180.0 / M_PI;
+    angle = std::clamp(angle, -kHalfSweepDegrees, kHalfSweepDegrees);
+    const double fraction = (angle + kHalfSweepDegrees) / (2.0 * kHalfSweepDegrees);
+    return minimum_ + static_cast<int>(std::lround(fraction * (maximum_ - minimum_)));
+}
+
+void UiKnob::stepBy(int steps) {
+    const int before = value_;
+    setNumericValue(value_ + steps);
+    if (value_ != before) notifyCommit();
+}
+
+void UiKnob::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+    dragging_ = true;
+    valueAtPress_ = value_;
+    setNumericValue(valueAt(event->position()));
+}
+
+void UiKnob::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_) setNumericValue(valueAt(event->position()));
+}
+
+void UiKnob::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !dragging_) return QWidget::mouseReleaseEvent(event);
+    dragging_ = false;
+    setNumericValue(valueAt(event->position()));
+    if (value_ != valueAtPress_) notifyCommit();
+}
+
+void UiKnob::wheelEvent(QWheelEvent* event) {
+    const int delta = event->angleDelta().y();
+    if (delta == 0) return event->ignore();
+    stepBy(delta > 0 ? 1 : -1);
+    event->accept();
+}
+
+void UiKnob::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+        stepBy(1);
+        break;
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+        stepBy(-1);
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void UiKnob::resizeEvent(QResizeEvent* event) {
+    scaleCache_ = QPixmap();
+    QWidget::resizeEvent(event);
+}
+
+void UiKnob::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+        scaleCache_ = QPixmap();
+    QWidget::changeEvent(event);
+}
+
+void UiKnob::paintScale(QPainter& painter) const {
+    const QColor ink = palette().color(QPalette::WindowText);
+    QFont labelFont = font();
+    labelFont.setPixelSize(30);  // logical units: about 7 px on a 48 px dial
+    labelFont.setBold(true);
+    painter.setFont(labelFont);
+    for (int v = minimum_; v <= maximum_; ++v) {
+        const double angle = angleFor(v);
+        painter.setPen(QPen(ink, 5, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(onCircle(kKnobRadius + 6, angle), onCircle(kKnobRadius + 16, angle));
+        const QPointF centre = onCircle(kLabelRadius, angle);
+        painter.drawText(QRectF(centre.x() - 20, centre.y() - 18, 40, 36), Qt::AlignCenter, textFor(v));
+    }
+}
+
+void UiKnob::paintKnob(QPainter& painter) const {
+    const QColor button = palette().color(QPalette::Button);
+    QRadialGradient body(QPointF(-35, -35), 150);
+    body.setColorAt(0, button.lighter(125));
+    body.setColorAt(1, button.darker(135));
+    painter.setPen(QPen(palette().color(QPalette::Shadow), 4));
+    painter.setBrush(body);
+    painter.drawEllipse(QPointF(0, 0), kKnobRadius - 4, kKnobRadius - 4);
+    // A raised cap in the middle, and the pointer groove from cap to rim.
+    painter.setPen(QPen(palette().color(QPalette::Dark), 2));
+    painter.setBrush(button);
+    painter.drawEllipse(QPointF(0, 0), 55, 55);
+    painter.rotate(angleFor(value_));
+    painter.setPen(QPen(palette().color(QPalette::Highlight).darker(130), 14, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(0, -30), QPointF(0, -84));
+}
+
+void UiKnob::paintEvent(QPaintEvent*) {
+    countPaint();
+    QPainter painter(this);
+    const double unit = dialRect_.width() / (2.0 * kKnobRadius);
+    const QPointF centre = QRectF(dialRect_).center();
+    const qreal ratio = devicePixelRatioF();
+    if (scaleCache_.isNull()) {
+        scaleCache_ = QPixmap(size() * ratio);
+        scaleCache_.setDevicePixelRatio(ratio);
+        scaleCache_.fill(Qt::transparent);
+        QPainter scalePainter(&scaleCache_);
+        scalePainter.setRenderHint(QPainter::Antialiasing);
+        scalePainter.setRenderHint(QPainter::TextAntialiasing);
+        scalePainter.translate(centre);
+        scalePainter.scale(unit, unit);
+        paintScale(scalePainter);
+    }
+    painter.drawPixmap(0, 0, scaleCache_);
+
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.save();
+    painter.translate(centre);
+    painter.scale(unit, unit);
+    paintKnob(painter);
+    painter.restore();
+
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QRectF(dialRect_).adjusted(-2, -2, 2, 2));
+    }
+    paintDigitalDisplay(painter, displayRect_, displayText(), palette());
+}

@@ -1,0 +1,162 @@
+#include "platform/ui/meter.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVariant>
+#include <algorithm>
+#include <cmath>
+
+#include "platform/ui/digital_display.h"
+
+namespace {
+// The dial is drawn in logical units: 200 across the dial's width, whatever
+// its size in pixels. The needle's pivot lies below the visible face, so the
+// scale is a flat arc across the wide, low dial.
+constexpr double kLogicalWidth = 200.0;
+constexpr double kPivotBelowFace = 23.0;
+constexpr double kScaleRadius = 80.0;
+constexpr double kHalfSweepDegrees = 50.0;
+constexpr int kMajorDivisions = 4;
+constexpr int kMinorPerMajor = 5;
+
+QPointF onCircle(double radius, double degrees) {
+    const double radians = degrees * M_PI / 180.0;
+    return {radius * std::sin(radians), -radius * std::cos(radians)};
+}
+}  // namespace
+
+UiMeter::UiMeter(QWidget* parent) : QWidget(parent) {}
+
+bool UiMeter::setNumericValue(double value) {
+    const double limited = std::clamp(value, minimum_, maximum_);
+    if (limited == value_) return true;
+    value_ = limited;
+    update();
+    return true;
+}
+
+QString UiMeter::configureFromProperties() {
+    if (property("minimum").isValid()) minimum_ = property("minimum").toDouble();
+    if (property("maximum").isValid()) maximum_ = property("maximum").toDouble();
+    if (!(minimum_ < maximum_)) return QStringLiteral("meter minimum is not below its maximum");
+    if (property("precision").isValid()) precision_ = std::clamp(property("precision").toInt(), 0, 6);
+    if (property("dialRect").isValid()) dialRect_ = property("dialRect").toRect();
+    if (property("displayRect").isValid()) displayRect_ = property("displayRect").toRect();
+    if (dialRect_.isEmpty()) return QStringLiteral("meter dialRect is empty");
+    value_ = std::clamp(property("value").toDouble(), minimum_, maximum_);
+    faceCache_ = QPixmap();
+    update();
+    return {};
+}
+
+QString UiMeter::displayText() const {
+    // A value just below zero would round to "-0.00"; show it as zero.
+    const bool roundsToZero = std::abs(value_) < 0.5 * std::pow(10.0, -precision_);
+    return QString::number(roundsToZero ? 0.0 : value_, 'f', precision_);
+}
+
+double UiMeter::angleFor(double value) const {
+    const double fraction = (value - minimum_) / (maximum_ - minimum_);
+    return -kHalfSweepDegrees + 2.0 * kHalfSweepDegrees * fraction;
+}
+
+void UiMeter::resizeEvent(QResizeEvent* event) {
+    faceCache_ = QPixmap();
+    QWidget::resizeEvent(event);
+}
+
+void UiMeter::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+        faceCache_ = QPixmap();
+    QWidget::changeEvent(event);
+}
+
+void UiMeter::paintFace(QPainter& painter) const {
+    const double logicalHeight = dialRect_.height() * kLogicalWidth / dialRect_.width();
+    const QRectF face(0.5, 0.5, kLogicalWidth - 1.0, logicalHeight - 1.0);
+    const QPointF pivot(kLogicalWidth / 2, logicalHeight + kPivotBelowFace);
+
+    QLinearGradient shade(0, 0, 0, logicalHeight);
+    shade.setColorAt(0, palette().color(QPalette::Base));
+    shade.setColorAt(1, palette().color(QPalette::Base).darker(108));
+    painter.setPen(QPen(palette().color(QPalette::Dark), 1.2));
+    painter.setBrush(shade);
+    painter.drawRoundedRect(face, 6, 6);
+
+    painter.save();
+    painter.translate(pivot);
+    const QColor ink = palette().color(QPalette::WindowText);
+    painter.setPen(QPen(ink, 1.2, Qt::SolidLine, Qt::FlatCap));
+    painter.setBrush(Qt::NoBrush);
+    const QRectF arc(-kScaleRadius, -kScaleRadius, 2 * kScaleRadius, 2 * kScaleRadius);
+    painter.drawArc(arc, int((90 - kHalfSweepDegrees) * 16), int(2 * kHalfSweepDegrees * 16));
+
+    QFont labelFont = font();
+    labelFont.setPixelSize(11);
+    painter.setFont(labelFont);
+    const int ticks = kMajorDivisions * kMinorPerMajor;
+    for (int i = 0; i <= ticks; ++i) {
+        const double value = minimum_ + (maximum_ - minimum_) * i / ticks;
+        const double angle = angleFor(value);
+        const bool major = i % kMinorPerMajor == 0;
+        painter.setPen(QPen(ink, major ? 1.6 : 1.0, Qt::SolidLine, Qt::FlatCap));
+        painter.drawLine(onCircle(kScaleRadius, angle), onCircle(kScaleRadius - (major ? 9 : 5), angle));
+        if (major) {
+            const QPointF centre = onCircle(kScaleRadius + 9, angle);
+            const QRectF box(centre.x() - 20, centre.y() - 7, 40, 14);
+            painter.drawText(box, Qt::AlignCenter, QString::number(value, 'g', 6));
+        }
+    }
+    painter.restore();
+
+    // The shroud along the bottom edge hides the needle's root.
+    const QRectF shroud(face.left() + 40, logicalHeight - 13, face.width() - 80, 12);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(palette().color(QPalette::Button).darker(115));
+    painter.drawRoundedRect(shroud, 4, 4);
+}
+
+void UiMeter::paintNeedle(QPainter& painter) const {
+    const double logicalHeight = dialRect_.height() * kLogicalWidth / dialRect_.width();
+    painter.save();
+    painter.setClipRect(QRectF(1, 1, kLogicalWidth - 2, logicalHeight - 14));
+    painter.translate(kLogicalWidth / 2, logicalHeight + kPivotBelowFace);
+    painter.rotate(angleFor(value_));
+    QPainterPath needle;
+    needle.moveTo(-1.6, -28);
+    needle.lineTo(1.6, -28);
+    needle.lineTo(0.5, -(kScaleRadius + 2));
+    needle.lineTo(-0.5, -(kScaleRadius + 2));
+    needle.closeSubpath();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0xC0, 0x10, 0x10));
+    painter.drawPath(needle);
+    painter.restore();
+}
+
+void UiMeter::paintEvent(QPaintEvent*) {
+    countPaint();
+    QPainter painter(this);
+    const qreal ratio = devicePixelRatioF();
+    if (faceCache_.isNull()) {
+        faceCache_ = QPixmap(dialRect_.size() * ratio);
+        faceCache_.setDevicePixelRatio(ratio);
+        faceCache_.fill(Qt::transparent);
+        QPainter facePainter(&faceCache_);
+        facePainter.setRenderHint(QPainter::Antialiasing);
+        facePainter.setRenderHint(QPainter::TextAntialiasing);
+        facePainter.scale(dialRect_.width() / kLogicalWidth, dialRect_.width() / kLogicalWidth);
+        paintFace(facePainter);
+    }
+    painter.drawPixmap(dialRect_.topLeft(), faceCache_);
+
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.save();
+    painter.translate(dialRect_.topLeft());
+    painter.scale(dialRect_.width() / kLogicalWidth, dialRect_.width() / kLogicalWidth);
+    paintNeedle(painter);
+    painter.restore();
+
+    paintDigitalDisplay(painter, displayRect_, displayText(), palette());
+}

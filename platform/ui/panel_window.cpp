@@ -1,0 +1,39 @@
+#include "platform/ui/panel_window.h"
+
+#include <QCloseEvent>
+#include <QColor>
+#include <QVariant>
+
+#include "platform/userint.h"
+
+UiPanel::UiPanel(QWidget* parent) : QWidget(parent) {}
+
+QString UiPanel::configureFromProperties() {
+    if (property("background").isValid()) {
+        const QColor background(property("background").toString());
+        if (!background.isValid())
+            return QStringLiteral("panel background '%1' is not a colour").arg(property("background").toString());
+        QPalette colours = palette();
+        colours.setColor(QPalette::Window, background);
+        setPalette(colours);
+        setAutoFillBackground(true);
+    }
+    if (property("fontPixelSize").isValid()) {
+        QFont text = font();
+        text.setPixelSize(property("fontPixelSize").toInt());
+        setFont(text);
+    }
+    // The client area is fixed, as the layout is given in pixels.
+    setFixedSize(size());
+    return {};
+}
+
+bool UiPanel::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && handler_) handler_(EVENT_GOT_FOCUS);
+    return QWidget::event(event);
+}
+
+void UiPanel::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (handler_) handler_(EVENT_CLOSE);
+}

@@ -1,0 +1,107 @@
+// Start of the run-time, the event loop and the status texts.
+#include "platform/ui/runtime.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+std::atomic<bool> initialised{false};
+const UiNameTable* nameTable = nullptr;
+// QApplication keeps a reference to argc, so it must outlive the call.
+int applicationArgc = 0;
+// Nested RunUserInterface calls, innermost last, and their return values.
+std::vector<QEventLoop*> runningLoops;
+
+template <typename Pointer>
+Pointer findEntry(const char* name, Pointer UiNameEntry::*member) {
+    if (!nameTable || !name) return nullptr;
+    for (int i = 0; i < nameTable->count; ++i) {
+        const UiNameEntry& entry = nameTable->entries[i];
+        if (entry.name && std::strcmp(entry.name, name) == 0 && entry.*member) return entry.*member;
+    }
+    return nullptr;
+}
+}  // namespace
+
+namespace ui_runtime {
+
+bool isInitialised() { return initialised.load(); }
+
+bool onMainThread() {
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application && QThread::currentThread() == application->thread();
+}
+
+CtrlCallbackPtr findControlCallback(const char* name) {
+    return findEntry(name, &UiNameEntry::controlCallback);
+}
+
+PanelCallbackPtr findPanelCallback(const char* name) {
+    return findEntry(name, &UiNameEntry::panelCallback);
+}
+
+void reportError(const char* message) {
+    std::fprintf(stderr, "user interface: %s\n", message);
+    std::fflush(stderr);
+}
+
+}  // namespace ui_runtime
+
+const char* GetUILErrorString(int status) {
+    switch (status) {
+    case UIE_NO_ERROR: return "No error";
+    case UIE_NOT_INITIALISED: return "The user interface is not initialised";
+    case UIE_BAD_PANEL: return "Invalid panel handle";
+    case UIE_BAD_CONTROL: return "Invalid control";
+    case UIE_BAD_ATTRIBUTE: return "Invalid attribute or value";
+    case UIE_BAD_VALUE_TYPE: return "Value type does not fit the control";
+    case UIE_BAD_INDEX: return "List index out of range";
+    case UIE_FILE_NOT_FOUND: return "Panel definition not found";
+    case UIE_BAD_DEFINITION: return "Panel definition is invalid";
+    case UIE_UNKNOWN_CALLBACK: return "Callback name not in the name table";
+    case UIE_OUT_OF_MEMORY: return "Out of memory";
+    case UIE_BAD_FORMAT: return "Unsupported format string";
+    case UIE_BAD_THREAD_POOL: return "Invalid thread pool or function id";
+    case UIE_WRONG_THREAD: return "Called from the wrong thread";
+    default: return status >= 0 ? "No error" : "Unknown error";
+    }
+}
+
+int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
+    if (!QApplication::instance()) {
+        if (!argv || !argv[0]) return 0;
+        applicationArgc = 0;
+        while (argv[applicationArgc]) ++applicationArgc;
+        // Deliberately never deleted: the application lives as long as the
+        // process, like the run-time it stands for.
+        new QApplication(applicationArgc, argv);
+    } else if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        ui_runtime::reportError("a non-widget application object already exists");
+        return 0;
+    }
+    nameTable = names;
+    initialised.store(true);
+    return 1;
+}
+
+int RunUserInterface() {
+    if (!initialised.load()) return UIE_NOT_INITIALISED;
+    if (!ui_runtime::onMainThread()) return UIE_WRONG_THREAD;
+    QEventLoop loop;
+    runningLoops.push_back(&loop);
+    const int result = loop.exec();
+    runningLoops.pop_back();
+    return result;
+}
+
+int QuitUserInterface(int returnCode) {
+    if (!initialised.load()) return UIE_NOT_INITIALISED;
+    if (!ui_runtime::onMainThread()) return UIE_WRONG_THREAD;
+    if (!runningLoops.empty()) runningLoops.back()->exit(returnCode);
+    return 0;
+}
