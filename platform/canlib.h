@@ -9,7 +9,18 @@
 // Channels, in a fixed order: the machine's SocketCAN interfaces sorted by
 // name, then the two channels of the virtual bus. The environment variable
 // KOLVAR_CAN_CHANNELS narrows the list: "virtual" offers only the virtual
-// bus, "socketcan" only the SocketCAN interfaces.
+// bus, "socketcan" only the SocketCAN interfaces; any other value, or none,
+// offers both. The list is read by canInitializeLibrary.
+// KOLVAR_VIRTUALCAN_PORT=N moves the virtual bus from its default loopback
+// port 35468 to port N, giving a group of processes (a test) a bus of its own.
+// Example: vcan0 and vcan1 present -> 0 "vcan0", 1 "vcan1", 2 "virtual 0",
+// 3 "virtual 1"; with KOLVAR_CAN_CHANNELS=virtual -> 0 "virtual 0", 1 "virtual 1".
+//
+// Receive queue: one per open channel, filled from bus on, holding at most
+// 65536 frames; when full, the oldest frames are dropped and counted
+// (canGetDroppedCount). Standard and extended data frames and remote frames
+// are queued; error frames are only counted (canGetErrorFrameCount). Only
+// standard-identifier data frames match an identifier in canReadSpecificSkip.
 //
 // Threads: every function is [any-thread]. A QCoreApplication must exist
 // before canInitializeLibrary. All devices live on one I/O thread owned by
@@ -63,7 +74,7 @@ int canClose(int handle);
 
 // Takes the oldest queued frame of any identifier, waiting up to timeoutMs
 // for one. Fills *id, the data bytes of msg (only the frame's dlc bytes are
-// written), *dlc, *flags and *time (ms since the library started) for each
+// written; a remote frame leaves msg untouched), *dlc, *flags and *time (ms since the library started) for each
 // pointer that is not null. canERR_NOMSG after the time-out; returns at once
 // with canERR_OFFBUS when the channel is, or goes, off the bus.
 int canReadWait(int handle, int32_t* id, void* msg, unsigned* dlc, unsigned* flags,
@@ -86,8 +97,25 @@ int canReadSync(int handle, unsigned long timeoutMs);
 // transmit queue is full.
 int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned flags);
 
+// Waits up to timeoutMs until every frame queued by canWrite has been handed
+// to the device. canOK, or canERR_DEVICE when the I/O thread did not finish
+// in time.
+int canWriteSync(int handle, unsigned long timeoutMs);
+
+// Frames waiting in the receive queue now.
+int canGetQueueLevel(int handle, unsigned* count);
+
 // Frames dropped because the receive queue was full, since bus on.
 int canGetDroppedCount(int handle, uint64_t* dropped);
+
+// Error frames received since bus on (they are never queued).
+int canGetErrorFrameCount(int handle, uint64_t* count);
+
+// Arrival time of the frame that the last successful read on the handle
+// took, in microseconds of CLOCK_MONOTONIC (std::chrono::steady_clock; the
+// same clock in every process of the machine), 0 before the first. Lets a
+// benchmark measure the latency from a sender's clock reading to arrival.
+int canGetLastArrivalMicros(int handle, int64_t* micros);
 
 // Text for a status, truncated to bufsiz - 1 characters; canOK or
 // canERR_PARAM (null text or zero size).

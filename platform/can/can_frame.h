@@ -1,0 +1,19 @@
+#pragma once
+// One CAN frame as the layer stores it in its receive and transmit queues.
+
+#include <cstdint>
+
+namespace kolvar::can {
+
+struct Frame {
+    int32_t id = 0;
+    uint32_t flags = 0;     // canMSG_* bits
+    uint8_t dlc = 0;        // data bytes carried (0..8)
+    uint8_t data[8] = {};
+    int64_t arrivalUs = 0;  // steady-clock arrival in microseconds (received frames)
+};
+
+// Microseconds on the steady clock; the time base of Frame::arrivalUs.
+int64_t steadyMicros();
+
+}  // namespace kolvar::can

@@ -1,0 +1,310 @@
+// The CAN driver API: a handle table over open channels, each with its
+// receive and transmit queues, and the I/O thread that owns the devices.
+#include "platform/canlib.h"
+
+#include "platform/can/bus_channel.h"
+#include "platform/can/channel_list.h"
+#include "platform/can/io_thread.h"
+#include "platform/can/open_channel.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+using kolvar::can::BusChannel;
+using kolvar::can::ChannelInfo;
+using kolvar::can::Frame;
+using kolvar::can::IoThread;
+using kolvar::can::OpenChannel;
+
+namespace {
+
+// How long bus operations wait for the I/O thread before giving up.
+constexpr int kIoTimeoutMs = 3000;
+// How long bus on waits for a device that is still connecting (the virtual
+// bus connects over loopback TCP), so that frames sent right after bus on
+// reach the bus.
+constexpr int kLinkUpTimeoutMs = 2000;
+constexpr int32_t kMaxStandardId = 0x7FF;
+constexpr int32_t kMaxExtendedId = 0x1FFFFFFF;
+
+struct Library {
+    std::mutex mutex;
+    bool initialized = false;
+    std::vector<ChannelInfo> channels;
+    // Handles grow monotonically and are never reused, so a stale handle
+    // finds nothing instead of someone else's channel.
+    std::map<int, std::shared_ptr<OpenChannel>> open;
+    int nextHandle = 0;
+    int64_t startUs = 0;
+};
+
+Library& library() {
+    static Library instance;
+    return instance;
+}
+
+std::shared_ptr<OpenChannel> findChannel(int handle) {
+    Library& lib = library();
+    std::lock_guard lock(lib.mutex);
+    auto it = lib.open.find(handle);
+    return it == lib.open.end() ? nullptr : it->second;
+}
+
+// Takes the channel off the bus, wakes its readers and destroys its device
+// on the I/O thread (waiting for that, bounded).
+void shutDownChannel(const std::shared_ptr<OpenChannel>& channel) {
+    channel->rx.close();
+    channel->tx.clear();
+    IoThread* io = IoThread::instance();
+    if (!io) return;
+    io->run(
+        [channel] {
+            delete channel->bus;
+            channel->bus = nullptr;
+        },
+        kIoTimeoutMs);
+}
+
+void closeAllChannels() {
+    Library& lib = library();
+    std::vector<std::shared_ptr<OpenChannel>> closing;
+    {
+        std::lock_guard lock(lib.mutex);
+        for (auto& [handle, channel] : lib.open) closing.push_back(channel);
+        lib.open.clear();
+        lib.initialized = false;
+    }
+    for (auto& channel : closing) shutDownChannel(channel);
+}
+
+void fillOutputs(const Frame& frame, int32_t* id, void* msg, unsigned* dlc, unsigned* flags,
+                 unsigned long* time) {
+    if (id) *id = frame.id;
+    if (msg && !(frame.flags & canMSG_RTR)) std::memcpy(msg, frame.data, frame.dlc);
+    if (dlc) *dlc = frame.dlc;
+    if (flags) *flags = frame.flags;
+    if (time) *time = static_cast<unsigned long>((frame.arrivalUs - library().startUs) / 1000);
+}
+
+}  // namespace
+
+int canInitializeLibrary() {
+    IoThread* io = IoThread::instance();
+    if (!io) return canERR_NOTINITIALIZED;  // no QCoreApplication yet
+    IoThread::setShutdownHook(&closeAllChannels);
+    Library& lib = library();
+    std::lock_guard lock(lib.mutex);
+    if (lib.initialized) return canOK;
+    lib.channels = kolvar::can::enumerateChannels();
+    lib.startUs = kolvar::can::steadyMicros();
+    lib.initialized = true;
+    return canOK;
+}
+
+int canUnloadLibrary() {
+    closeAllChannels();
+    return canOK;
+}
+
+int canGetNumberOfChannels(int* count) {
+    if (!count) return canERR_PARAM;
+    Library& lib = library();
+    std::lock_guard lock(lib.mutex);
+    if (!lib.initialized) return canERR_NOTINITIALIZED;
+    *count = static_cast<int>(lib.channels.size());
+    return canOK;
+}
+
+int canGetChannelName(int channel, char* name, unsigned nameSize) {
+    if (!name || nameSize == 0) return canERR_PARAM;
+    Library& lib = library();
+    std::lock_guard lock(lib.mutex);
+    if (!lib.initialized) return canERR_NOTINITIALIZED;
+    if (channel < 0 || channel >= static_cast<int>(lib.channels.size())) return canERR_NOTFOUND;
+    const std::string& text = lib.channels[channel].name;
+    const size_t length = std::min<size_t>(text.size(), nameSize - 1);
+    std::memcpy(name, text.data(), length);
+    name[length] = '\0';
+    return canOK;
+}
+
+int canOpenChannel(int channel, int flags) {
+    Library& lib = library();
+    std::shared_ptr<OpenChannel> opened;
+    int handle = 0;
+    {
+        std::lock_guard lock(lib.mutex);
+        if (!lib.initialized) return canERR_NOTINITIALIZED;
+        if (channel < 0 || channel >= static_cast<int>(lib.channels.size())) return canERR_NOTFOUND;
+        const bool exclusive = (flags & canOPEN_EXCLUSIVE) != 0;
+        for (const auto& [otherHandle, other] : lib.open)
+            if (other->index == channel && (exclusive || other->exclusive)) return canERR_INUSE;
+        opened = std::make_shared<OpenChannel>(channel, lib.channels[channel], exclusive);
+        handle = lib.nextHandle++;
+        lib.open.emplace(handle, opened);  // reserved: a concurrent open sees it
+    }
+    auto status = std::make_shared<std::atomic<int>>(canERR_DEVICE);
+    const bool finished = IoThread::instance()->run(
+        [opened, status] {
+            auto bus = std::make_unique<BusChannel>(opened);
+            const int result = bus->open();
+            if (result == canOK) opened->bus = bus.release();
+            status->store(result);
+        },
+        kIoTimeoutMs);
+    const int result = finished ? status->load() : canERR_DEVICE;
+    if (result != canOK) {
+        {
+            std::lock_guard lock(lib.mutex);
+            lib.open.erase(handle);
+        }
+        shutDownChannel(opened);
+        return result;
+    }
+    return handle;
+}
+
+int canSetBusParams(int handle, long freq, unsigned, unsigned, unsigned, unsigned, unsigned) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    int bitsPerSecond = 0;
+    if (freq == canBITRATE_500K) bitsPerSecond = 500000;
+    else if (freq == canBITRATE_1M) bitsPerSecond = 1000000;
+    else if (freq > 0 && freq <= 1000000) bitsPerSecond = static_cast<int>(freq);
+    else return canERR_PARAM;
+    const bool finished = IoThread::instance()->run(
+        [channel, bitsPerSecond] {
+            if (channel->bus) channel->bus->setBitRate(bitsPerSecond);
+        },
+        kIoTimeoutMs);
+    return finished ? canOK : canERR_DEVICE;
+}
+
+int canBusOn(int handle) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    channel->rx.busOn();
+    channel->waitLinkUp(kLinkUpTimeoutMs);  // not connected yet: it keeps trying
+    return canOK;
+}
+
+int canBusOff(int handle) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    channel->rx.busOff();
+    channel->tx.clear();
+    return canOK;
+}
+
+int canClose(int handle) {
+    Library& lib = library();
+    std::shared_ptr<OpenChannel> channel;
+    {
+        std::lock_guard lock(lib.mutex);
+        auto it = lib.open.find(handle);
+        if (it == lib.open.end()) return canERR_INVHANDLE;
+        channel = it->second;
+        lib.open.erase(it);
+    }
+    shutDownChannel(channel);
+    return canOK;
+}
+
+int canReadWait(int handle, int32_t* id, void* msg, unsigned* dlc, unsigned* flags,
+                unsigned long* time, unsigned long timeoutMs) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    Frame frame;
+    const int status = channel->rx.takeWait(frame, timeoutMs);
+    if (status == canOK) fillOutputs(frame, id, msg, dlc, flags, time);
+    return status;
+}
+
+int canReadSpecificSkip(int handle, int32_t id, void* msg, unsigned* dlc, unsigned* flags,
+                        unsigned long* time) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    Frame frame;
+    const int status = channel->rx.takeSpecificSkip(id, frame);
+    if (status == canOK) fillOutputs(frame, nullptr, msg, dlc, flags, time);
+    return status;
+}
+
+int canReadSync(int handle, unsigned long timeoutMs) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    return channel->rx.waitAny(timeoutMs);
+}
+
+int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned flags) {
+    if (dlc > 8 || (msg == nullptr && dlc > 0 && !(flags & canMSG_RTR))) return canERR_PARAM;
+    const bool extended = (flags & canMSG_EXT) != 0;
+    if (id < 0 || id > (extended ? kMaxExtendedId : kMaxStandardId)) return canERR_PARAM;
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    if (!channel->rx.onBus()) return canERR_OFFBUS;
+    Frame frame;
+    frame.id = id;
+    frame.flags = (extended ? canMSG_EXT : canMSG_STD) | (flags & canMSG_RTR);
+    frame.dlc = static_cast<uint8_t>(dlc);
+    if (msg && !(flags & canMSG_RTR)) std::memcpy(frame.data, msg, dlc);
+    if (!channel->tx.push(frame)) return canERR_TXFULL;
+    // One wake-up drains everything queued until the I/O thread gets to it.
+    if (!channel->txWakePending.exchange(true)) {
+        IoThread::instance()->post([channel] {
+            channel->txWakePending.store(false);
+            if (channel->bus) channel->bus->drainTx();
+        });
+    }
+    return canOK;
+}
+
+int canWriteSync(int handle, unsigned long timeoutMs) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    const bool finished = IoThread::instance()->run(
+        [channel] {
+            if (!channel->bus) return;
+            channel->bus->drainTx();
+            channel->bus->flush();
+        },
+        static_cast<int>(std::min<unsigned long>(timeoutMs, INT32_MAX)));
+    return finished ? canOK : canERR_DEVICE;
+}
+
+int canGetQueueLevel(int handle, unsigned* count) {
+    if (!count) return canERR_PARAM;
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    *count = static_cast<unsigned>(channel->rx.size());
+    return canOK;
+}
+
+int canGetDroppedCount(int handle, uint64_t* dropped) {
+    if (!dropped) return canERR_PARAM;
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    *dropped = channel->rx.droppedCount();
+    return canOK;
+}
+
+int canGetErrorFrameCount(int handle, uint64_t* count) {
+    if (!count) return canERR_PARAM;
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    *count = channel->rx.errorFrameCount();
+    return canOK;
+}
+
+int canGetLastArrivalMicros(int handle, int64_t* micros) {
+    if (!micros) return canERR_PARAM;
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    *micros = channel->rx.lastTakenArrivalUs();
+    return canOK;
+}

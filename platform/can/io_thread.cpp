@@ -1,0 +1,104 @@
+#include "platform/can/io_thread.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QThread>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace kolvar::can {
+
+namespace {
+
+std::mutex g_instanceMutex;
+IoThread* g_instance = nullptr;
+QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
+std::atomic<void (*)()> g_shutdownHook{nullptr};
+
+// QtSerialBus plugins report routine conditions (a missing vendor library, a
+// virtual bus port already hosted by another process) on their logging
+// categories; the layer reports through its statuses instead.
+void silenceCanBusPlugins(QLoggingCategory* category) {
+    if (g_previousFilter) g_previousFilter(category);
+    if (qstrncmp(category->categoryName(), "qt.canbus", 9) == 0) {
+        category->setEnabled(QtDebugMsg, false);
+        category->setEnabled(QtInfoMsg, false);
+        category->setEnabled(QtWarningMsg, false);
+    }
+}
+
+struct Completion {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+};
+
+}  // namespace
+
+IoThread::IoThread() {
+    thread_ = new QThread;
+    thread_->setObjectName(QStringLiteral("kolvar-can-io"));
+    context_ = new QObject;
+    context_->moveToThread(thread_);
+    QObject::connect(thread_, &QThread::finished, context_, &QObject::deleteLater);
+    thread_->start();
+}
+
+IoThread* IoThread::instance() {
+    std::lock_guard lock(g_instanceMutex);
+    if (g_instance) return g_instance;
+    if (!QCoreApplication::instance()) return nullptr;
+    static bool filterInstalled = false;
+    if (!filterInstalled) {
+        g_previousFilter = QLoggingCategory::installFilter(silenceCanBusPlugins);
+        filterInstalled = true;
+    }
+    g_instance = new IoThread;
+    qAddPostRoutine(&IoThread::stopAtExit);
+    return g_instance;
+}
+
+// Runs when the QCoreApplication is destroyed: the devices must be gone by
+// then (the layer's own post routine closes them first), then the thread ends.
+void IoThread::setShutdownHook(void (*hook)()) { g_shutdownHook.store(hook); }
+
+void IoThread::stopAtExit() {
+    if (auto hook = g_shutdownHook.load()) hook();
+    std::lock_guard lock(g_instanceMutex);
+    if (!g_instance) return;
+    g_instance->thread_->quit();
+    g_instance->thread_->wait();
+    delete g_instance->thread_;
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+bool IoThread::isCurrent() const { return QThread::currentThread() == thread_; }
+
+void IoThread::post(std::function<void()> fn) {
+    QMetaObject::invokeMethod(context_, std::move(fn), Qt::QueuedConnection);
+}
+
+bool IoThread::run(std::function<void()> fn, int timeoutMs) {
+    if (isCurrent()) {
+        fn();
+        return true;
+    }
+    auto completion = std::make_shared<Completion>();
+    post([completion, fn = std::move(fn)] {
+        fn();
+        {
+            std::lock_guard lock(completion->mutex);
+            completion->finished = true;
+        }
+        completion->done.notify_all();
+    });
+    std::unique_lock lock(completion->mutex);
+    return completion->done.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [&] { return completion->finished; });
+}
+
+}  // namespace kolvar::can

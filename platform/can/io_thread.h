@@ -1,0 +1,42 @@
+#pragma once
+// The layer's one I/O thread: a long-lived thread with its own event loop on
+// which every QCanBusDevice is created, used and destroyed. It lives until
+// the QCoreApplication is destroyed (a virtualcan server tied to a thread that
+// has ended delivers nothing after a reopen, so it is never restarted early).
+
+#include <QObject>
+
+#include <functional>
+
+class QThread;
+
+namespace kolvar::can {
+
+class IoThread {
+public:
+    // The running I/O thread, started on first use; null when no
+    // QCoreApplication exists. [any-thread]
+    static IoThread* instance();
+
+    // Queues fn to run on the I/O thread; never blocks. [any-thread]
+    void post(std::function<void()> fn);
+    // Runs fn on the I/O thread and waits for it up to timeoutMs. Returns
+    // false on time-out (fn may still run later, so it must own what it
+    // uses). Runs fn directly when called on the I/O thread. [any-thread]
+    bool run(std::function<void()> fn, int timeoutMs);
+
+    bool isCurrent() const;
+
+    // Called when the QCoreApplication is being destroyed, before the thread
+    // ends, so that the layer can close its devices on the thread. [main-thread]
+    static void setShutdownHook(void (*hook)());
+
+private:
+    IoThread();
+    static void stopAtExit();
+
+    QThread* thread_ = nullptr;
+    QObject* context_ = nullptr;  // lives on thread_; target of queued calls
+};
+
+}  // namespace kolvar::can

@@ -1,0 +1,52 @@
+#pragma once
+// State of one open channel, shared between the callers of the API (through
+// the handle table) and the I/O thread. It outlives the handle while a call
+// still holds it, so a read racing a close sees a closed queue, never freed
+// memory.
+
+#include "platform/can/channel_list.h"
+#include "platform/can/rx_queue.h"
+#include "platform/can/tx_queue.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace kolvar::can {
+
+class BusChannel;
+
+struct OpenChannel {
+    OpenChannel(int channelIndex, ChannelInfo channelInfo, bool exclusiveOpen)
+        : index(channelIndex), info(std::move(channelInfo)), exclusive(exclusiveOpen) {}
+
+    const int index;         // position in the channel list
+    const ChannelInfo info;
+    const bool exclusive;
+    RxQueue rx;
+    TxQueue tx;
+    std::atomic<bool> txWakePending{false};  // a drain of tx is queued on the I/O thread
+    BusChannel* bus = nullptr;               // [io-thread] the device's owner; null once closed
+
+    // Whether the device is connected; set by the I/O thread.
+    void setLinkUp(bool up) {
+        {
+            std::lock_guard lock(linkMutex_);
+            linkUp_ = up;
+        }
+        linkChanged_.notify_all();
+    }
+    // Waits up to timeoutMs for the device to be connected.
+    bool waitLinkUp(int timeoutMs) {
+        std::unique_lock lock(linkMutex_);
+        return linkChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return linkUp_; });
+    }
+
+private:
+    std::mutex linkMutex_;
+    std::condition_variable linkChanged_;
+    bool linkUp_ = false;
+};
+
+}  // namespace kolvar::can

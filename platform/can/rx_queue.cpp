@@ -1,0 +1,113 @@
+#include "platform/can/rx_queue.h"
+
+#include "platform/canlib.h"
+
+#include <chrono>
+
+namespace kolvar::can {
+
+int64_t steadyMicros() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool RxQueue::matchesIdentifier(const Frame& frame, int32_t id) {
+    return (frame.flags & (canMSG_EXT | canMSG_RTR | canMSG_ERROR_FRAME)) == 0 && frame.id == id;
+}
+
+void RxQueue::busOn() {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+    ring_.clear();
+    dropped_.store(0, std::memory_order_relaxed);
+    errorFrames_.store(0, std::memory_order_relaxed);
+    onBus_.store(true, std::memory_order_relaxed);
+}
+
+void RxQueue::busOff() {
+    {
+        std::lock_guard lock(mutex_);
+        onBus_.store(false, std::memory_order_relaxed);
+        ring_.clear();
+    }
+    readable_.notify_all();
+}
+
+void RxQueue::close() {
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        onBus_.store(false, std::memory_order_relaxed);
+        ring_.clear();
+    }
+    readable_.notify_all();
+}
+
+void RxQueue::pushBatch(const Frame* frames, size_t count) {
+    if (count == 0) return;
+    uint64_t droppedNow = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (!onBus_.load(std::memory_order_relaxed)) return;
+        for (size_t i = 0; i < count; ++i)
+            if (ring_.pushDroppingOldest(frames[i])) ++droppedNow;
+    }
+    if (droppedNow) dropped_.fetch_add(droppedNow, std::memory_order_relaxed);
+    readable_.notify_all();
+}
+
+int RxQueue::stateStatusLocked() const {
+    if (closed_) return canERR_INVHANDLE;
+    if (!onBus_.load(std::memory_order_relaxed)) return canERR_OFFBUS;
+    return canOK;
+}
+
+void RxQueue::take(Frame& out) {
+    out = ring_.front();
+    ring_.popFront();
+    lastTakenArrivalUs_.store(out.arrivalUs, std::memory_order_relaxed);
+}
+
+int RxQueue::takeWait(Frame& out, unsigned long timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (int status = stateStatusLocked(); status != canOK) return status;
+        if (!ring_.empty()) {
+            take(out);
+            return canOK;
+        }
+        if (readable_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            if (int status = stateStatusLocked(); status != canOK) return status;
+            if (ring_.empty()) return canERR_NOMSG;
+        }
+    }
+}
+
+int RxQueue::takeSpecificSkip(int32_t id, Frame& out) {
+    std::lock_guard lock(mutex_);
+    if (int status = stateStatusLocked(); status != canOK) return status;
+    while (!ring_.empty()) {
+        if (matchesIdentifier(ring_.front(), id)) {
+            take(out);
+            return canOK;
+        }
+        ring_.popFront();
+    }
+    return canERR_NOMSG;
+}
+
+int RxQueue::waitAny(unsigned long timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (int status = stateStatusLocked(); status != canOK) return status;
+        if (!ring_.empty()) return canOK;
+        if (readable_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            if (int status = stateStatusLocked(); status != canOK) return status;
+            return ring_.empty() ? canERR_NOMSG : canOK;
+        }
+    }
+}
+
+}  // namespace kolvar::can

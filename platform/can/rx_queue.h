@@ -1,0 +1,79 @@
+#pragma once
+// Receive queue of one open channel: a bounded FIFO that the I/O thread fills
+// in batches and reader threads drain. Frames are kept only while the channel
+// is on the bus; when full, the oldest frames are dropped and counted.
+//
+// Which frames match an identifier: only standard-identifier data frames.
+// Extended-identifier and remote frames are queued (canReadWait returns them
+// with their flags) but never match; error frames are not queued, only counted.
+//
+// Every method is [any-thread]; statuses are canStatus codes.
+
+#include "platform/can/can_frame.h"
+#include "platform/can/frame_ring.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace kolvar::can {
+
+class RxQueue {
+public:
+    static constexpr size_t kDefaultCapacity = 65536;
+
+    explicit RxQueue(size_t capacity = kDefaultCapacity) : ring_(capacity) {}
+
+    // Bus on: starts keeping frames, with empty queue and zeroed counters.
+    void busOn();
+    // Bus off: empties the queue and wakes every waiting read.
+    void busOff();
+    // Closed for good: like bus off, and reads then report an invalid handle.
+    void close();
+
+    // [io-thread] Appends a batch of received frames under one lock and wakes
+    // the readers once. Ignored while off the bus.
+    void pushBatch(const Frame* frames, size_t count);
+    // [io-thread] Counts one received error frame.
+    void countErrorFrame() { errorFrames_.fetch_add(1, std::memory_order_relaxed); }
+
+    // Takes the oldest frame, waiting up to timeoutMs. canOK, canERR_NOMSG on
+    // time-out, canERR_OFFBUS when off the bus (at once, or as soon as the
+    // channel leaves it), canERR_INVHANDLE once closed.
+    int takeWait(Frame& out, unsigned long timeoutMs);
+    // Takes the next standard data frame with identifier id, discarding the
+    // frames ahead of it; when none is queued, empties the queue and returns
+    // canERR_NOMSG. Never waits.
+    int takeSpecificSkip(int32_t id, Frame& out);
+    // Waits up to timeoutMs for a queued frame without taking it.
+    int waitAny(unsigned long timeoutMs);
+
+    size_t size() const {
+        std::lock_guard lock(mutex_);
+        return ring_.size();
+    }
+    uint64_t droppedCount() const { return dropped_.load(std::memory_order_relaxed); }
+    uint64_t errorFrameCount() const { return errorFrames_.load(std::memory_order_relaxed); }
+    // Arrival time (steadyMicros) of the frame taken last; 0 before the first.
+    int64_t lastTakenArrivalUs() const { return lastTakenArrivalUs_.load(std::memory_order_relaxed); }
+    bool onBus() const { return onBus_.load(std::memory_order_relaxed); }
+
+    // True for a frame that canReadSpecificSkip may match against an identifier.
+    static bool matchesIdentifier(const Frame& frame, int32_t id);
+
+private:
+    int stateStatusLocked() const;  // canOK while on the bus, else why not
+    void take(Frame& out);          // pops the front into out; lock held
+
+    mutable std::mutex mutex_;
+    std::condition_variable readable_;
+    FrameRing ring_;
+    bool closed_ = false;
+    std::atomic<bool> onBus_{false};
+    std::atomic<uint64_t> dropped_{0};
+    std::atomic<uint64_t> errorFrames_{0};
+    std::atomic<int64_t> lastTakenArrivalUs_{0};
+};
+
+}  // namespace kolvar::can

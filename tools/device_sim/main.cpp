@@ -1,0 +1,192 @@
+// kolvar-device-sim: plays the measuring device on a CAN channel through the
+// layer's canWrite: a stream of measurement frames, a replayed candump log,
+// or a few given frames.
+#include "platform/canlib.h"
+#include "tools/device_sim/sim_frame.h"
+#include "tools/device_sim/sim_options.h"
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace kolvar::sim;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void onSignal(int) { g_stop.store(true); }
+
+// Sleeps until the deadline in short steps so that a signal ends it soon.
+void sleepUntil(Clock::time_point deadline) {
+    while (!g_stop.load()) {
+        const auto now = Clock::now();
+        if (now >= deadline) return;
+        std::this_thread::sleep_until(std::min(deadline, now + std::chrono::milliseconds(50)));
+    }
+}
+
+std::string statusText(int status) {
+    char text[50];
+    canGetErrorText(status, text, sizeof text);
+    return text;
+}
+
+// Opens the named channel and puts it on the bus; a handle, or -1 after
+// reporting the reason.
+int openChannel(const std::string& wanted) {
+    int status = canInitializeLibrary();
+    if (status != canOK) {
+        std::fprintf(stderr, "kolvar-device-sim: CAN library: %s\n", statusText(status).c_str());
+        return -1;
+    }
+    int count = 0;
+    canGetNumberOfChannels(&count);
+    int channel = -1;
+    for (int i = 0; i < count && channel < 0; ++i) {
+        char name[64];
+        if (canGetChannelName(i, name, sizeof name) == canOK && wanted == name) channel = i;
+    }
+    if (channel < 0) {
+        std::fprintf(stderr, "kolvar-device-sim: channel %s: %s\n", wanted.c_str(),
+                     statusText(canERR_NOTFOUND).c_str());
+        return -1;
+    }
+    const int handle = canOpenChannel(channel, canOPEN_EXCLUSIVE);
+    if (handle < 0) {
+        std::fprintf(stderr, "kolvar-device-sim: channel %s: %s\n", wanted.c_str(),
+                     statusText(handle).c_str());
+        return -1;
+    }
+    if ((status = canSetBusParams(handle, canBITRATE_500K, 0, 0, 0, 0, 0)) != canOK ||
+        (status = canBusOn(handle)) != canOK) {
+        std::fprintf(stderr, "kolvar-device-sim: channel %s: %s\n", wanted.c_str(),
+                     statusText(status).c_str());
+        canClose(handle);
+        return -1;
+    }
+    return handle;
+}
+
+// Writes one frame, retrying briefly while the transmit queue is full.
+bool send(int handle, const SimFrame& frame) {
+    const unsigned flags = (frame.extended ? canMSG_EXT : canMSG_STD) | (frame.remote ? canMSG_RTR : 0u);
+    for (;;) {
+        const int status = canWrite(handle, static_cast<int32_t>(frame.id), frame.data, frame.dlc, flags);
+        if (status == canOK) return true;
+        if (status != canERR_TXFULL || g_stop.load()) {
+            std::fprintf(stderr, "kolvar-device-sim: write: %s\n", statusText(status).c_str());
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+int playStream(int handle, const SimOptions& options) {
+    const auto start = Clock::now();
+    const auto interval = std::chrono::duration<double>(1.0 / options.rate);
+    SimFrame frame;
+    frame.id = options.id;
+    frame.dlc = 8;
+    for (uint64_t k = 0; !g_stop.load(); ++k) {
+        if (options.count && k >= *options.count) break;
+        const double seconds = static_cast<double>(k) / options.rate;
+        if (options.duration && seconds >= *options.duration) break;
+        sleepUntil(start + std::chrono::duration_cast<Clock::duration>(interval * static_cast<double>(k)));
+        if (g_stop.load()) break;
+        encodeMeasurement(options.channel1.valueAt(seconds), options.channel2.valueAt(seconds),
+                          options.byteOrder, frame.data);
+        if (!send(handle, frame)) return 1;
+    }
+    return 0;
+}
+
+int playLog(int handle, const std::vector<LogLine>& lines, const SimOptions& options) {
+    const auto start = Clock::now();
+    uint64_t sent = 0;
+    for (const LogLine& line : lines) {
+        if (g_stop.load() || (options.count && sent >= *options.count)) break;
+        const double offset = line.timestamp - lines.front().timestamp;
+        if (options.duration && offset >= *options.duration) break;
+        sleepUntil(start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(offset)));
+        if (g_stop.load()) break;
+        if (!send(handle, line.frame)) return 1;
+        ++sent;
+    }
+    return 0;
+}
+
+// Reads a candump -l log; false after reporting the first bad line.
+bool readLog(const std::string& path, std::vector<LogLine>& lines) {
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "kolvar-device-sim: cannot read replay file '%s'\n", path.c_str());
+        return false;
+    }
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number) {
+        if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
+        auto line = parseCandumpLine(text);
+        if (!line) {
+            std::fprintf(stderr, "kolvar-device-sim: %s:%d: not a candump -l line\n", path.c_str(), number);
+            return false;
+        }
+        lines.push_back(*line);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    const auto options = parseSimOptions(args, error);
+    if (!options) {
+        std::fprintf(stderr, "kolvar-device-sim: %s\n", error.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(simUsage().c_str(), stdout);
+        return 0;
+    }
+    std::vector<LogLine> log;
+    if (!options->replayFile.empty() && !readLog(options->replayFile, log)) return 2;
+
+    QCoreApplication application(argc, argv);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    const int handle = openChannel(options->channelName);
+    if (handle < 0) return 1;
+
+    int result = 0;
+    if (!options->sendFrames.empty()) {
+        for (const SimFrame& frame : options->sendFrames)
+            if (!send(handle, frame)) {
+                result = 1;
+                break;
+            }
+    } else if (!options->replayFile.empty()) {
+        result = playLog(handle, log, *options);
+    } else {
+        result = playStream(handle, *options);
+    }
+    // Hand everything queued to the device, and give the I/O thread a moment
+    // to pass it on (on the virtual bus this process may be relaying for the
+    // others) before the channel closes.
+    canWriteSync(handle, 1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    canClose(handle);
+    canUnloadLibrary();
+    return result;
+}
