@@ -131,7 +131,7 @@ void UiKnob::changeEvent(QEvent* event) {
 void UiKnob::paintScale(QPainter& painter) const {
     const QColor ink = palette().color(QPalette::WindowText);
     QFont labelFont = font();
-    labelFont.setPixelSize(30);  // logical units: about 7 px on a 48 px dial
+    labelFont.setPixelSize(33);  // logical units: about 8 px on a 48 px dial
     labelFont.setBold(true);
     painter.setFont(labelFont);
     for (int v = minimum_; v <= maximum_; ++v) {

@@ -15,7 +15,7 @@ namespace {
 // scale is a flat arc across the wide, low dial.
 constexpr double kLogicalWidth = 200.0;
 constexpr double kPivotBelowFace = 23.0;
-constexpr double kScaleRadius = 80.0;
+constexpr double kScaleRadius = 78.0;
 constexpr double kHalfSweepDegrees = 50.0;
 constexpr int kMajorDivisions = 4;
 constexpr int kMinorPerMajor = 5;
@@ -103,15 +103,22 @@ void UiMeter::paintFace(QPainter& painter) const {
         painter.setPen(QPen(ink, major ? 1.6 : 1.0, Qt::SolidLine, Qt::FlatCap));
         painter.drawLine(onCircle(kScaleRadius, angle), onCircle(kScaleRadius - (major ? 9 : 5), angle));
         if (major) {
-            const QPointF centre = onCircle(kScaleRadius + 9, angle);
-            const QRectF box(centre.x() - 20, centre.y() - 7, 40, 14);
-            painter.drawText(box, Qt::AlignCenter, QString::number(value, 'g', 6));
+            // The label's centre moves out by half of the text's extent in
+            // the direction of the radius, so a wide label near the end of
+            // the arc clears the arc as well as the one at the top does.
+            const QString text = QString::number(value, 'g', 6);
+            const QSizeF extent = painter.fontMetrics().boundingRect(text).size();
+            const double radians = angle * M_PI / 180.0;
+            const double clearance = std::abs(std::sin(radians)) * extent.width() / 2 +
+                                     std::abs(std::cos(radians)) * extent.height() / 2;
+            const QPointF centre = onCircle(kScaleRadius + 3 + clearance, angle);
+            painter.drawText(QRectF(centre.x() - 25, centre.y() - 8, 50, 16), Qt::AlignCenter, text);
         }
     }
     painter.restore();
 
     // The shroud along the bottom edge hides the needle's root.
-    const QRectF shroud(face.left() + 40, logicalHeight - 13, face.width() - 80, 12);
+    const QRectF shroud(face.left() + 50, logicalHeight - 11, face.width() - 100, 10);
     painter.setPen(Qt::NoPen);
     painter.setBrush(palette().color(QPalette::Button).darker(115));
     painter.drawRoundedRect(shroud, 4, 4);
@@ -120,14 +127,14 @@ void UiMeter::paintFace(QPainter& painter) const {
 void UiMeter::paintNeedle(QPainter& painter) const {
     const double logicalHeight = dialRect_.height() * kLogicalWidth / dialRect_.width();
     painter.save();
-    painter.setClipRect(QRectF(1, 1, kLogicalWidth - 2, logicalHeight - 14));
+    painter.setClipRect(QRectF(1, 1, kLogicalWidth - 2, logicalHeight - 12));
     painter.translate(kLogicalWidth / 2, logicalHeight + kPivotBelowFace);
     painter.rotate(angleFor(value_));
     QPainterPath needle;
     needle.moveTo(-1.6, -28);
     needle.lineTo(1.6, -28);
-    needle.lineTo(0.5, -(kScaleRadius + 2));
-    needle.lineTo(-0.5, -(kScaleRadius + 2));
+    needle.lineTo(0.5, -(kScaleRadius + 1));
+    needle.lineTo(-0.5, -(kScaleRadius + 1));
     needle.closeSubpath();
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0xC0, 0x10, 0x10));

@@ -18,11 +18,11 @@ QString UiPanel::configureFromProperties() {
         setPalette(colours);
         setAutoFillBackground(true);
     }
-    if (property("fontPixelSize").isValid()) {
-        QFont text = font();
-        text.setPixelSize(property("fontPixelSize").toInt());
-        setFont(text);
-    }
+    QFont text = font();
+    if (property("fontPixelSize").isValid()) text.setPixelSize(property("fontPixelSize").toInt());
+    // The first installed family of the list wins.
+    if (property("fontFamilies").isValid()) text.setFamilies(property("fontFamilies").toStringList());
+    setFont(text);
     // The client area is fixed, as the layout is given in pixels.
     setFixedSize(size());
     return {};

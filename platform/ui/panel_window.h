@@ -3,7 +3,8 @@
 // and close request into the run-time's panel events: a close request does
 // not close the window, it only reports EVENT_CLOSE; the window stays until
 // the panel is discarded. Definition properties: "panelId", "callback",
-// "background" (colour name), "fontPixelSize".
+// "background" (colour name), "fontPixelSize",
+// "fontFamilies" (the first one installed is used).
 
 #include <QWidget>
 #include <functional>

@@ -1,5 +1,6 @@
 #include "platform/ui/text_message.h"
 
+#include <QFontMetrics>
 #include <QVariant>
 
 QString UiTextMessage::configureFromProperties() {
@@ -11,5 +12,15 @@ QString UiTextMessage::configureFromProperties() {
     }
     if (property("bold").isValid()) text.setBold(property("bold").toBool());
     setFont(text);
+    // Like a label, the message is as wide as its text: it grows to the
+    // right, or about its centre when the text is centred.
+    if (property("sizeToText").toBool()) {
+        const int needed = QFontMetrics(text).horizontalAdvance(this->text()) + 2 * margin() + 4;
+        if (needed > width()) {
+            const int grow = needed - width();
+            const int left = (alignment() & Qt::AlignHCenter) ? x() - grow / 2 : x();
+            setGeometry(left, y(), needed, height());
+        }
+    }
     return {};
 }

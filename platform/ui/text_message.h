@@ -15,6 +15,7 @@ public:
     bool hasNumericValue() const override { return false; }
     double numericValue() const override { return 0.0; }
     bool setNumericValue(double) override { return false; }
-    // "fontPixelSize" and "bold" set the text's size and weight.
+    // "fontPixelSize" and "bold" set the text's size and weight; with
+    // "sizeToText" the message widens to fit its text.
     QString configureFromProperties() override;
 };

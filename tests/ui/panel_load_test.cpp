@@ -117,7 +117,7 @@ TEST_F(PanelTest, LayoutAndDrawingOrder) {
         int control;
         QRect geometry;
     } bodies[] = {
-        {TEXTMSG, {237, 12, 189, 28}},       {CAN_HARDWARE, {137, 62, 74, 19}},
+        {CAN_HARDWARE, {137, 62, 74, 19}},
         {CAN_CHANNEL, {137, 87, 74, 19}},    {CAN_BITRATE, {137, 112, 74, 19}},
         {BUS_BUTTON, {537, 62, 62, 33}},     {NUMERIC_DEC, {137, 187, 51, 21}},
         {NUMERIC_DEC_2, {137, 245, 51, 21}}, {DECORATION, {212, 162, 300, 126}},
@@ -128,6 +128,16 @@ TEST_F(PanelTest, LayoutAndDrawingOrder) {
     };
     for (const auto& body : bodies) EXPECT_EQ(uiControlWidget(panel, body.control)->geometry(), body.geometry) << body.control;
     EXPECT_EQ(uiControlLabel(panel, BUS_BUTTON)->pos(), QPoint(544, 46));
+    // Text messages widen to fit their text, the heading about its centre.
+    for (int control : {TEXTMSG, TEXTMSG_2}) {
+        auto* text = qobject_cast<QLabel*>(uiControlWidget(panel, control));
+        EXPECT_GE(text->width(), text->fontMetrics().horizontalAdvance(text->text())) << control;
+    }
+    const QRect heading = uiControlWidget(panel, TEXTMSG)->geometry();
+    EXPECT_EQ(heading.top(), 12);
+    EXPECT_EQ(heading.height(), 28);
+    EXPECT_LE(std::abs(heading.center().x() - QRect(237, 12, 189, 28).center().x()), 1);
+    EXPECT_EQ(uiControlWidget(panel, TEXTMSG_2)->pos(), QPoint(37, 162));
     EXPECT_EQ(uiControlLabel(panel, NUMERICMETER1)->pos(), QPoint(227, 312));
 
     // Children are painted in list order: the decoration first, the raw

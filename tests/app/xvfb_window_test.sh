@@ -1,0 +1,71 @@
+#!/bin/bash
+# Runs the viewer as a user would, on a private X server: finds its window by
+# the title, saves a screenshot, asks the window to close as a window manager
+# does, and expects exit status 0.
+# Usage: xvfb_window_test.sh <viewer> <wm-delete-window tool> <screenshot.png>
+set -u
+viewer=$1
+closer=$2
+screenshot=$3
+work=$(mktemp -d)
+xvfb_pid=
+viewer_pid=
+
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "$work"/*.log; do
+        [ -s "$log" ] && { echo "--- $(basename "$log")" >&2; cat "$log" >&2; }
+    done
+    exit 1
+}
+cleanup() {
+    [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display number itself and writes it to descriptor 3.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb reported no display"
+export DISPLAY=":$(head -n1 "$work/display")"
+export QT_QPA_PLATFORM=xcb
+# A private virtual bus, so that nothing else on this machine is seen.
+export KOLVAR_CAN_CHANNELS=virtual
+export KOLVAR_VIRTUALCAN_PORT=$((40000 + $$ % 20000))
+
+"$viewer" >"$work/viewer-stdout.log" 2>"$work/viewer-stderr.log" &
+viewer_pid=$!
+
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kolvar CAN Viewer$' | head -n1)
+[ -n "$window" ] || fail "no visible window titled 'Kolvar CAN Viewer'"
+
+geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+[ "$geometry" = "636x456" ] || fail "client area is '$geometry', expected 636x456"
+
+sleep 1  # let the first frame be painted
+import -window "$window" "$screenshot" || fail "screenshot failed"
+[ "$(identify -format '%wx%h' "$screenshot")" = "636x456" ] || fail "screenshot has the wrong size"
+
+"$closer" "$window" 2>"$work/close.log" || fail "close request could not be sent"
+
+status=
+for _ in $(seq 200); do
+    if ! kill -0 "$viewer_pid" 2>/dev/null; then
+        wait "$viewer_pid"
+        status=$?
+        viewer_pid=
+        break
+    fi
+    sleep 0.1
+done
+[ -n "$status" ] || fail "the viewer did not end within 20 s of the close request"
+[ "$status" -eq 0 ] || fail "the viewer ended with status $status"
+echo "viewer closed with status 0; screenshot in $screenshot"
