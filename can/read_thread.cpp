@@ -13,9 +13,12 @@
 
 unsigned char data[8] = {};
 int32_t id = 0;
-int32_t stat = 0;
 
 namespace {
+// Status of the latest read. Kept inside this file: a global named "stat"
+// would clash with the C library's stat().
+int32_t stat = 0;
+
 constexpr unsigned long kFirstReadTimeoutMs = 1000;
 constexpr unsigned long kPassWaitMs = 100;
 

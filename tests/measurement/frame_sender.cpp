@@ -1,0 +1,122 @@
+// A second process on the bus for the measurement tests: floods a channel
+// with frames, or sends numbered frames and prints when each one left.
+//
+//   kolvar-meas-sender flood CHANNEL SECONDS
+//       Sends 0x1A5 frames (channel-1 word counting up) between frames of
+//       0x100 and 0x7FF as fast as the transmit queue takes them.
+//   kolvar-meas-sender stamped CHANNEL COUNT INTERVAL_MS
+//       Sends COUNT frames of 0x1A5 whose channel-1 word is (k + 1) << 4 and
+//       prints "k <monotonic microseconds>" just before each is queued.
+//
+// Prints "ready" once the channel is on the bus. Exit status 0, or 2 on a
+// usage or CAN failure (with the reason on standard error).
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <time.h>
+
+#include "platform/canlib.h"
+
+namespace {
+
+constexpr int32_t kMeasuredId = 0x1A5;
+
+long long monotonicMicroseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
+}
+
+int fail(const char* what, int status) {
+    char text[50] = "";
+    canGetErrorText(status, text, sizeof text);
+    std::fprintf(stderr, "kolvar-meas-sender: %s: %d (%s)\n", what, status, text);
+    return 2;
+}
+
+// Queues one frame, retrying while the transmit queue is full.
+int writeFrame(int handle, int32_t frameId, const unsigned char* bytes) {
+    for (;;) {
+        const int status = canWrite(handle, frameId, bytes, 8, canMSG_STD);
+        if (status != canERR_TXFULL) return status;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+int flood(int handle, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    unsigned char measured[8] = {};
+    const unsigned char other[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0, 0, 0, 0};
+    for (unsigned counter = 0; std::chrono::steady_clock::now() < end; ++counter) {
+        const unsigned word = (counter & 0x0FFF) << 4;
+        measured[0] = static_cast<unsigned char>(word & 0xFF);
+        measured[1] = static_cast<unsigned char>(word >> 8);
+        int status = writeFrame(handle, 0x100, other);
+        if (status == canOK) status = writeFrame(handle, kMeasuredId, measured);
+        if (status == canOK) status = writeFrame(handle, 0x7FF, other);
+        if (status != canOK) return fail("canWrite", status);
+    }
+    return 0;
+}
+
+int stamped(int handle, int count, int intervalMs) {
+    for (int k = 0; k < count; ++k) {
+        const unsigned word = static_cast<unsigned>((k + 1) & 0x0FFF) << 4;
+        const unsigned char bytes[8] = {static_cast<unsigned char>(word & 0xFF),
+                                        static_cast<unsigned char>(word >> 8), 0, 0, 0, 0, 0, 0};
+        std::printf("%d %lld\n", k, monotonicMicroseconds());
+        std::fflush(stdout);
+        const int status = writeFrame(handle, kMeasuredId, bytes);
+        if (status != canOK) return fail("canWrite", status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const bool floodMode = mode == "flood" && argc == 4;
+    const bool stampedMode = mode == "stamped" && argc == 5;
+    if (!floodMode && !stampedMode) {
+        std::fprintf(stderr,
+                     "usage: kolvar-meas-sender flood CHANNEL SECONDS\n"
+                     "       kolvar-meas-sender stamped CHANNEL COUNT INTERVAL_MS\n");
+        return 2;
+    }
+    const int channel = std::atoi(argv[2]);
+
+    int status = canInitializeLibrary();
+    if (status != canOK) return fail("canInitializeLibrary", status);
+    const int handle = canOpenChannel(channel, canOPEN_EXCLUSIVE);
+    if (handle < 0) {
+        const int result = fail("canOpenChannel", handle);
+        canUnloadLibrary();
+        return result;
+    }
+    status = canSetBusParams(handle, canBITRATE_500K, 0, 0, 0, 0, 0);
+    if (status == canOK) status = canBusOn(handle);
+    if (status != canOK) {
+        const int result = fail("canBusOn", status);
+        canUnloadLibrary();
+        return result;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    const int result = floodMode ? flood(handle, std::atof(argv[3]))
+                                 : stamped(handle, std::atoi(argv[3]), std::atoi(argv[4]));
+    // Queued frames leave on the layer's I/O thread; give them time to go
+    // before the channel is closed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    canClose(handle);
+    canUnloadLibrary();
+    return result;
+}
