@@ -1,0 +1,218 @@
+// The whole program as a user meets it: kolvar-can-viewer on a virtual X
+// server, its bus button clicked with the pointer, its window closed as a
+// window manager would, its standard output, error and exit status read.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <optional>
+
+#include "platform/canlib.h"
+#include "tests/measurement/bus_peers.h"
+
+namespace {
+
+// Places in the panel's client area (top, left, height x width).
+const QPoint kBusButtonCentre(537 + 62 / 2, 62 + 33 / 2);
+const QRect kMeter1Area(159, 310, 181, 125);
+
+// A virtual X server of this test's own; reused when already running.
+class VirtualDisplay {
+public:
+    explicit VirtualDisplay(int number) : name_(":" + QString::number(number)) {
+        const QString socket = "/tmp/.X11-unix/X" + QString::number(number);
+        if (QFile::exists(socket)) return;
+        server_ = std::make_unique<QProcess>();
+        server_->start("Xvfb", {name_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        if (!server_->waitForStarted(5000)) {
+            server_.reset();
+            return;
+        }
+        for (int wait = 0; wait < 100 && !QFile::exists(socket); ++wait) QTest::qWait(50);
+    }
+    ~VirtualDisplay() {
+        if (!server_) return;
+        server_->terminate();
+        if (!server_->waitForFinished(3000)) server_->kill();
+        server_->waitForFinished(1000);
+    }
+    bool ready() const {
+        return QFile::exists("/tmp/.X11-unix/X" + name_.mid(1));
+    }
+    const QString& name() const { return name_; }
+
+private:
+    QString name_;
+    std::unique_ptr<QProcess> server_;
+};
+
+// Runs a helper program on the display; its standard output, or nothing
+// when it failed.
+std::optional<QString> runOnDisplay(const VirtualDisplay& display, const QString& program,
+                                    const QStringList& arguments, int timeoutMs = 10000) {
+    QProcess helper;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", display.name());
+    helper.setProcessEnvironment(environment);
+    helper.start(program, arguments);
+    if (!helper.waitForFinished(timeoutMs) || helper.exitStatus() != QProcess::NormalExit ||
+        helper.exitCode() != 0) {
+        helper.kill();
+        helper.waitForFinished(1000);
+        return std::nullopt;
+    }
+    return QString::fromLocal8Bit(helper.readAllStandardOutput()).trimmed();
+}
+
+class ViewerProcess : public ::testing::Test {
+protected:
+    void startViewer(const VirtualDisplay& display, const QProcessEnvironment& base) {
+        QProcessEnvironment environment = base;
+        environment.insert("DISPLAY", display.name());
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        viewer.setProcessEnvironment(environment);
+        viewer.start(KOLVAR_VIEWER_PATH, {"Lantern"});
+        ASSERT_TRUE(viewer.waitForStarted(5000));
+        // The window with the viewer's pid that is mapped: its panel.
+        for (int attempt = 0; attempt < 100 && window.isEmpty(); ++attempt) {
+            window = runOnDisplay(display, "xdotool",
+                                  {"search", "--onlyvisible", "--pid",
+                                   QString::number(viewer.processId()), "--name",
+                                   "^Kolvar CAN Viewer$"}, 2000)
+                         .value_or(QString())
+                         .section('\n', 0, 0);
+            if (window.isEmpty()) QTest::qWait(100);
+        }
+        ASSERT_FALSE(window.isEmpty()) << "no viewer window on " << display.name().toStdString();
+        QTest::qWait(300);  // let it paint its first frame
+    }
+    bool clickBusButton(const VirtualDisplay& display) {
+        return runOnDisplay(display, "xdotool",
+                            {"mousemove", "--sync", "--window", window,
+                             QString::number(kBusButtonCentre.x()),
+                             QString::number(kBusButtonCentre.y()), "click", "1"})
+            .has_value();
+    }
+    QImage screenshot(const VirtualDisplay& display, const QString& path) {
+        runOnDisplay(display, "import", {"-window", window, "png:" + path});
+        return QImage(path);
+    }
+    bool closeWindow(const VirtualDisplay& display) {
+        return runOnDisplay(display, KOLVAR_X_CLOSE_PATH, {window}).has_value();
+    }
+    void TearDown() override {
+        if (viewer.state() != QProcess::NotRunning) {
+            viewer.kill();
+            viewer.waitForFinished(3000);
+        }
+    }
+
+    QProcess viewer;
+    QString window;
+};
+
+bool hasSocketCanInterfaces() {
+    const QDir net("/sys/class/net");
+    for (const QString& link : net.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile type(net.filePath(link + "/type"));
+        if (type.open(QIODevice::ReadOnly) && type.readAll().trimmed() == "280") return true;
+    }
+    return false;
+}
+
+int differingPixels(const QImage& first, const QImage& second, const QRect& area) {
+    int differing = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (first.pixel(x, y) != second.pixel(x, y)) ++differing;
+    return differing;
+}
+
+// Mend: the opening failure prints its one line and ends the process with
+// status 1, without a crash, a hang or a warning about running threads.
+TEST_F(ViewerProcess, OpeningFailurePrintsItsLineAndExitsWithOne) {
+    if (hasSocketCanInterfaces()) GTEST_SKIP() << "SocketCAN interfaces present: channel 0 opens";
+    VirtualDisplay display(94);
+    ASSERT_TRUE(display.ready()) << "no X server on :94";
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("KOLVAR_CAN_CHANNELS", "socketcan");  // no channel at all
+    ASSERT_NO_FATAL_FAILURE(startViewer(display, environment));
+    ASSERT_TRUE(clickBusButton(display));
+
+    ASSERT_TRUE(viewer.waitForFinished(10000)) << "the viewer hangs after the failure";
+    EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(viewer.exitCode(), 1);
+    const QString out = QString::fromLocal8Bit(viewer.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(viewer.readAllStandardError());
+    const QRegularExpressionMatch line =
+        QRegularExpression("^canOpenChannel: failed, stat=(-\\d+) \\((.*)\\)\\n$").match(out);
+    ASSERT_TRUE(line.hasMatch()) << "standard output: [" << out.toStdString() << "]";
+    char text[50] = "";
+    ASSERT_EQ(canGetErrorText(line.captured(1).toInt(), text, sizeof text), canOK);
+    EXPECT_EQ(line.captured(2), QString::fromLatin1(text));
+    EXPECT_FALSE(err.contains("QThread")) << err.toStdString();
+}
+
+TEST_F(ViewerProcess, ClosingWithTheBusOnStopsAndExitsWithZero) {
+    VirtualDisplay display(94);
+    ASSERT_TRUE(display.ready()) << "no X server on :94";
+    ASSERT_NO_FATAL_FAILURE(startViewer(display, peerEnvironment()));
+    ASSERT_TRUE(clickBusButton(display));
+    ASSERT_EQ(runDeviceSim({"--send", "200#F0FF100000000000"}), "");
+    QTest::qWait(1200);  // past the first read: the worker loops
+    ASSERT_EQ(viewer.state(), QProcess::Running) << viewer.readAllStandardOutput().toStdString();
+
+    ASSERT_TRUE(closeWindow(display));
+    ASSERT_TRUE(viewer.waitForFinished(10000)) << "the viewer does not end after closing";
+    EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(viewer.exitCode(), 0);
+    const QString err = QString::fromLocal8Bit(viewer.readAllStandardError());
+    EXPECT_FALSE(err.contains("QThread")) << err.toStdString();
+    EXPECT_TRUE(viewer.readAllStandardOutput().isEmpty());
+}
+
+// The whole program: while the simulator sends, one click on the bus button
+// of the real window makes the meter move.
+TEST_F(ViewerProcess, BusButtonClickMakesTheMeterFollowTheSimulator) {
+    VirtualDisplay display(93);
+    ASSERT_TRUE(display.ready()) << "no X server on :93";
+    QTemporaryDir shots;
+    ASSERT_TRUE(shots.isValid());
+
+    QProcess sim;
+    sim.setProcessEnvironment(peerEnvironment());
+    sim.start(KOLVAR_DEVICE_SIM_PATH, {"--channel", "virtual:0", "--duration", "30"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    const std::unique_ptr<QProcess, void (*)(QProcess*)> stopSim(&sim, [](QProcess* running) {
+        running->terminate();
+        if (!running->waitForFinished(3000)) running->kill();
+        running->waitForFinished(1000);
+    });
+    ASSERT_NO_FATAL_FAILURE(startViewer(display, peerEnvironment()));
+
+    const QImage before = screenshot(display, shots.filePath("before.png"));
+    ASSERT_FALSE(before.isNull());
+    ASSERT_TRUE(clickBusButton(display));
+    QTest::qWait(1500);
+    const QImage on = screenshot(display, shots.filePath("on.png"));
+    QTest::qWait(400);
+    const QImage later = screenshot(display, shots.filePath("later.png"));
+    ASSERT_FALSE(on.isNull());
+    ASSERT_FALSE(later.isNull());
+    ASSERT_EQ(before.size(), on.size());
+
+    EXPECT_GT(differingPixels(before, on, kMeter1Area), 50) << "meter unchanged after bus on";
+    EXPECT_GT(differingPixels(on, later, kMeter1Area), 20) << "meter does not follow the bus";
+
+    ASSERT_TRUE(closeWindow(display));
+    ASSERT_TRUE(viewer.waitForFinished(10000));
+    EXPECT_EQ(viewer.exitCode(), 0);
+}
+
+}  // namespace
