@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const long total = argc > 1 ? std::atol(argv[1]) : 200000;
     setenv("KOLVAR_CAN_CHANNELS", "virtual", 1);
-    setenv("KOLVAR_VIRTUALCAN_PORT", std::to_string(20000 + getpid() % 30000).c_str(), 1);
+    setenv("KOLVAR_VIRTUALCAN_PORT", std::to_string(20000 + getpid() % 12000).c_str(), 1);
     if (canInitializeLibrary() != canOK) return 1;
     const int handle = canOpenChannel(0, canOPEN_EXCLUSIVE);
     if (handle < 0 || canBusOn(handle) != canOK) return 1;

@@ -86,7 +86,8 @@ class VirtualBus : public ::testing::Test {
 protected:
     void SetUp() override {
         setenv("KOLVAR_CAN_CHANNELS", "virtual", 1);
-        setenv("KOLVAR_VIRTUALCAN_PORT", std::to_string(20000 + getpid() % 30000).c_str(), 1);
+        // A bus of this process's own, on a port below the ephemeral range.
+        setenv("KOLVAR_VIRTUALCAN_PORT", std::to_string(20000 + getpid() % 12000).c_str(), 1);
         ASSERT_EQ(canInitializeLibrary(), canOK);
     }
     void TearDown() override { canUnloadLibrary(); }
