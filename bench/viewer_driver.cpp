@@ -26,6 +26,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include "app/KolvarCanView.h"
@@ -67,18 +68,22 @@ void printStats() {
     uint64_t dropped = 0;
     const int droppedStatus = canGetDroppedCount(handle1.load(), &dropped);
     const int panel = panelHandle.load();
+    // Heap in use against heap held from the system: tells a growing need
+    // from memory that malloc keeps after a burst.
+    const struct mallinfo2 heap = mallinfo2();
     std::printf(
-        "BENCH stats frames_taken=%llu dropped=%lld meter_sets=%llu applied=%llu paints=%llu "
+        "BENCH stats frames_taken=%llu dropped=%lld meter_sets=%llu applied=%llu paints=%llu ui_paints=%llu "
         "arrival_set_p50_us=%lld arrival_set_p99_us=%lld arrival_set_max_us=%lld "
         "sent_arrival_p50_us=%lld sent_arrival_p99_us=%lld "
         "set_paint_p50_us=%lld set_paint_p99_us=%lld set_paint_max_us=%lld "
         "stale_p99_us=%lld stale_max_us=%lld paint_interval_p50_us=%lld unknown_paints=%llu "
-        "rss_kb=%ld\n",
+        "rss_kb=%ld heap_in_use_kb=%zu heap_held_kb=%zu\n",
         static_cast<unsigned long long>(f.framesTaken),
         droppedStatus == canOK ? static_cast<long long>(dropped) : -1LL,
         static_cast<unsigned long long>(f.meterSets),
         static_cast<unsigned long long>(uiAppliedValueCount(panel, NUMERICMETER1)),
         static_cast<unsigned long long>(f.meterPaints),
+        static_cast<unsigned long long>(uiPaintCount(panel, NUMERICMETER1)),
         static_cast<long long>(p::arrivalToSet().quantileMicros(0.5)),
         static_cast<long long>(p::arrivalToSet().quantileMicros(0.99)),
         static_cast<long long>(p::arrivalToSet().maxMicros()),
@@ -90,7 +95,8 @@ void printStats() {
         static_cast<long long>(p::paintStaleness().quantileMicros(0.99)),
         static_cast<long long>(f.maxStalenessMicros),
         static_cast<long long>(p::paintInterval().quantileMicros(0.5)),
-        static_cast<unsigned long long>(f.paintsWithUnknownValue), residentKilobytes());
+        static_cast<unsigned long long>(f.paintsWithUnknownValue), residentKilobytes(),
+        heap.uordblks / 1024, (heap.arena + heap.hblkhd) / 1024);
     std::fflush(stdout);
 }
 

@@ -15,6 +15,7 @@
 
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 out="$BENCH_OUT/fullload.txt"
+scratch=/dev/shm
 
 finish() {
   echo "guest_done=$1" >>"$out"
@@ -23,7 +24,9 @@ finish() {
 }
 
 setup() {
-  mount -t proc proc /proc && mount -t sysfs sys /sys && mount -t tmpfs tmpfs /tmp &&
+  # Scratch files go to a tmpfs of the guest's own; the rest of the tree is
+  # the host's.
+  mount -t proc proc /proc && mount -t sysfs sys /sys &&
     mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm || return 1
   local m=/usr/lib/uml/modules/$(uname -r)/kernel
   insmod $m/net/can/can.ko && insmod $m/net/can/can-raw.ko &&
@@ -64,7 +67,8 @@ tck=$(getconf CLK_TCK)
 
 viewer=""
 if [ "$BENCH_VIEWER" = 1 ]; then
-  QT_QPA_PLATFORM=offscreen KOLVAR_CAN_CHANNELS=socketcan XDG_RUNTIME_DIR=/tmp HOME=/tmp \
+  mkdir -m 0700 $scratch/xdg
+  QT_QPA_PLATFORM=offscreen KOLVAR_CAN_CHANNELS=socketcan XDG_RUNTIME_DIR=$scratch/xdg HOME=$scratch \
     "$BENCH_BIN/kolvar-bench-viewer" >"$BENCH_OUT/viewer.out" 2>"$BENCH_OUT/viewer.err" &
   viewer=$!
   for _ in $(seq 1200); do
@@ -79,7 +83,7 @@ fi
 full_rate=0
 for fraction in 0 90 80 70 60 50 40 30; do
   if [ "$fraction" = 0 ]; then rate=0; else rate=$((full_rate * fraction / 100)); fi
-  candump -d vcan0 >/tmp/candump.out &
+  candump -d vcan0 >$scratch/candump.out &
   dump=$!
   sleep 1
   dump0=$(cpu_ticks $dump)
@@ -91,7 +95,7 @@ for fraction in 0 90 80 70 60 50 40 30; do
   achieved=$(echo "$sent" | sed -n 's/.*(\([0-9]*\) frames\/s).*/\1/p')
   # Let both receivers drain what is still queued for them.
   for _ in $(seq 100); do
-    [ "$(grep -vc DROPCOUNT /tmp/candump.out)" -ge "$BENCH_FRAMES" ] && break
+    [ "$(grep -vc DROPCOUNT $scratch/candump.out)" -ge "$BENCH_FRAMES" ] && break
     sleep 0.2
   done
   sleep 1
@@ -103,7 +107,7 @@ for fraction in 0 90 80 70 60 50 40 30; do
     line="$line viewer_ticks=$((view1 - view0)) viewer_taken=$((taken1 - taken0)) viewer_dropped=$((dropped1 - dropped0))"
   fi
   kill -INT $dump; wait $dump
-  received=$(grep -vc DROPCOUNT /tmp/candump.out)
+  received=$(grep -vc DROPCOUNT $scratch/candump.out)
   echo "$line candump_received=$received" >>"$out"
   [ "$fraction" = 0 ] && full_rate=${achieved:-0}
   [ "$received" -ge "$BENCH_FRAMES" ] && break

@@ -1,0 +1,265 @@
+#!/usr/bin/env bash
+# Benchmark of the viewer: idle cost, full bus load side by side with candump
+# (inside user-mode Linux on vcan0), latency, memory and start-up.
+# Builds what it needs (release, in build-bench/), prints one table and exits
+# with 1 when a target is missed, 2 when a measurement could not be made.
+#
+# Usage: bench/run.sh [--quick]
+#   --quick   fewer frames everywhere, for a trial run (figures are rougher)
+#
+# Needs: cmake, ninja, Qt 6 with QtSerialBus, user-mode-linux, can-utils,
+# iproute2, xvfb (scripts/install-deps.sh test installs them all).
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build-bench
+bin=$build/bench
+out=$build/bench-out
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+chosen_id=0x200      # the identifier the viewer composes at start-up
+chosen_every=4       # one frame in four carries it, the rest other identifiers
+latency_rate=8000
+if [ $quick = 1 ]; then
+  latency_frames=24000; mem_frames=200000; uml_frames=10000; startup_runs=5
+else
+  latency_frames=80000; mem_frames=1000000; uml_frames=30000; startup_runs=10
+fi
+refresh_us=16667     # one refresh of a 60 Hz screen
+display=:95
+
+log() { echo "[bench] $*" >&2; }
+
+# ---- Build -------------------------------------------------------------------
+log "building (release) in $build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOLVAR_BUILD_TESTS=OFF >/dev/null ||
+  { log "configure failed"; exit 2; }
+cmake --build "$build" --target kolvar-bench-viewer kolvar-bench-send kolvar-bench-flood >/dev/null ||
+  { log "build failed"; exit 2; }
+rm -rf "$out" && mkdir -p "$out"
+
+# The viewer and senders on the host use a virtual bus of their own (a port
+# nothing else on the machine uses), so tests running meanwhile cannot reach
+# them, and only the virtual bus is offered.
+export KOLVAR_CAN_CHANNELS=virtual
+export KOLVAR_VIRTUALCAN_PORT=35495
+export XDG_RUNTIME_DIR=$out/xdg
+mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
+
+viewer_pid=""
+xvfb_pid=""
+cleanup() {
+  [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+
+# CPU time of every thread of a process, in nanoseconds.
+cpu_ns() {
+  local total=0 t ns
+  for t in /proc/"$1"/task/*/schedstat; do
+    read -r ns _ <"$t" 2>/dev/null && total=$((total + ns))
+  done
+  echo $total
+}
+
+rss_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$1/status"; }
+
+# value of key=... in the last stats line of a viewer log
+stat_of() { grep '^BENCH stats' "$1" | tail -1 | tr ' ' '\n' | sed -n "s/^$2=//p"; }
+
+# start_viewer LOG [VAR=value ...]: starts the viewer, waits until its worker runs.
+start_viewer() {
+  local logf=$1
+  shift
+  env "$@" "$bin/kolvar-bench-viewer" >"$logf" 2>"$logf.err" &
+  viewer_pid=$!
+  for _ in $(seq 300); do
+    grep -q '^BENCH ready' "$logf" 2>/dev/null && return 0
+    kill -0 "$viewer_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  log "viewer did not start, see $logf.err"
+  return 1
+}
+
+# asks the running viewer for a stats line and waits for it
+viewer_stats() {
+  local logf=$1 before
+  before=$(grep -c '^BENCH stats' "$logf")
+  kill -USR1 "$viewer_pid"
+  for _ in $(seq 100); do
+    [ "$(grep -c '^BENCH stats' "$logf")" -gt "$before" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+stop_viewer() {
+  kill -TERM "$viewer_pid" 2>/dev/null
+  wait "$viewer_pid" 2>/dev/null
+  viewer_pid=""
+}
+
+send() { "$bin/kolvar-bench-send" 0 "$@" >>"$out/sender.log" 2>&1; }
+
+start_xvfb() {
+  if command -v Xvfb >/dev/null; then
+    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do
+      [ -e "/tmp/.X11-unix/X${display#:}" ] && return 0
+      sleep 0.1
+    done
+  fi
+  log "no X server on $display; using the offscreen platform instead"
+  xvfb_pid=""
+  return 1
+}
+
+# platform settings for a viewer that should draw on a real X server
+if start_xvfb; then
+  on_screen=(QT_QPA_PLATFORM=xcb DISPLAY=$display)
+  screen_name="Xvfb"
+else
+  on_screen=(QT_QPA_PLATFORM=offscreen)
+  screen_name="offscreen"
+fi
+offscreen=(QT_QPA_PLATFORM=offscreen)
+
+failures=0
+rows=()
+# row NAME RESULT TARGET VERDICT
+row() { rows+=("$1|$2|$3|$4"); [ "$4" = "MISSED" ] && failures=$((failures + 1)); }
+verdict() { if [ "$1" = 1 ]; then echo "met"; else echo "MISSED"; fi; }
+broken=0
+
+# ---- Idle: bus on, bus silent --------------------------------------------------
+log "idle: bus on, silent bus, 10 s ($screen_name)"
+if start_viewer "$out/idle.log" "${on_screen[@]}"; then
+  sleep 3  # past the first read's one-second wait and the first repaints
+  c0=$(cpu_ns "$viewer_pid")
+  sleep 10
+  c1=$(cpu_ns "$viewer_pid")
+  stop_viewer
+  idle_pct=$(awk -v d=$((c1 - c0)) 'BEGIN { printf "%.2f", d / 1e9 / 10 * 100 }')
+  row "Idle CPU, bus on, silent (10 s)" "$idle_pct % of a core" "<= 0.5 %" \
+    "$(verdict "$(awk -v p="$idle_pct" 'BEGIN { print (p <= 0.5) }')")"
+else
+  row "Idle CPU, bus on, silent (10 s)" "not measured" "<= 0.5 %" "MISSED"; broken=1
+fi
+
+# ---- Latency at 8,000 frames/s on the virtual bus -------------------------------
+log "latency: $latency_frames frames at $latency_rate frames/s (offscreen)"
+if start_viewer "$out/latency.log" "${offscreen[@]}" KOLVAR_BENCH_TIMING=1; then
+  send "$latency_frames" "$latency_rate" "$chosen_id" "$chosen_every"
+  viewer_stats "$out/latency.log"
+  stop_viewer
+  L=$out/latency.log
+  p50=$(stat_of "$L" arrival_set_p50_us); p99=$(stat_of "$L" arrival_set_p99_us)
+  stale=$(stat_of "$L" stale_max_us); sets=$(stat_of "$L" meter_sets)
+  expected=$(((latency_frames + chosen_every - 1) / chosen_every))
+  row "Arrival -> meter value, p50 / p99 ($sets of $expected frames)" \
+    "$(awk -v a="$p50" -v b="$p99" 'BEGIN { printf "%.2f / %.2f ms", a / 1000, b / 1000 }')" \
+    "<= 1 / <= 5 ms" "$(verdict $((p50 >= 0 && p50 <= 1000 && p99 <= 5000 && sets == expected)))"
+  row "Value -> repaint, p50 / p99 / max" \
+    "$(awk -v a="$(stat_of "$L" set_paint_p50_us)" -v b="$(stat_of "$L" set_paint_p99_us)" \
+      -v c="$(stat_of "$L" set_paint_max_us)" 'BEGIN { printf "%.2f / %.2f / %.2f ms", a / 1000, b / 1000, c / 1000 }')" \
+    "report" "-"
+  row "Screen behind at a repaint, max (repaints: $(stat_of "$L" paints))" \
+    "$(awk -v s="$stale" 'BEGIN { printf "%.2f ms", s / 1000 }')" \
+    "<= 1 refresh (16.7 ms)" "$(verdict $((stale <= refresh_us)))"
+else
+  row "Arrival -> meter value" "not measured" "<= 1 / <= 5 ms" "MISSED"; broken=1
+fi
+
+# ---- Memory: 1,000,000 frames, mostly other identifiers ----------------------------
+# Paced at 50,000 frames/s, over six times what a 1 Mbit/s bus carries, so the
+# run takes seconds; unpaced bursts of hundreds of thousands of frames per
+# second only measure how much the virtual bus's sockets buffer.
+mem_rate=50000
+log "memory: $mem_frames frames at $mem_rate frames/s, nine in ten of other identifiers (offscreen)"
+if start_viewer "$out/memory.log" "${offscreen[@]}"; then
+  send 10000 "$mem_rate" "$chosen_id" 10
+  viewer_stats "$out/memory.log"
+  rss_first=$(rss_kb "$viewer_pid"); heap_first=$(stat_of "$out/memory.log" heap_in_use_kb)
+  send $((mem_frames - 10000)) "$mem_rate" "$chosen_id" 10
+  viewer_stats "$out/memory.log"
+  rss_last=$(rss_kb "$viewer_pid"); heap_last=$(stat_of "$out/memory.log" heap_in_use_kb)
+  taken=$(stat_of "$out/memory.log" frames_taken)
+  stop_viewer
+  growth=$((rss_last - rss_first))
+  row "Resident size, after 10,000 -> after $mem_frames frames" \
+    "$rss_first -> $rss_last kB (+$growth kB)" "growth <= 2048 kB" "$(verdict $((growth <= 2048)))"
+  row "Heap in use, same points (frames taken: $taken of $((mem_frames / 10)))" \
+    "$heap_first -> $heap_last kB" "report" "-"
+else
+  row "Resident size growth" "not measured" "<= 2048 kB" "MISSED"; broken=1
+fi
+
+# ---- Start-up: process start to panel shown -------------------------------------
+log "start-up: $startup_runs runs ($screen_name)"
+: >"$out/startup.txt"
+for _ in $(seq "$startup_runs"); do
+  t0=$(date +%s%N)
+  env "${on_screen[@]}" KOLVAR_BENCH_MODE=startup KOLVAR_BENCH_T0_NS="$t0" \
+    "$bin/kolvar-bench-viewer" 2>>"$out/startup.err" | sed -n 's/^BENCH startup_ms=//p' >>"$out/startup.txt"
+done
+startup_median=$(sort -n "$out/startup.txt" | awk '{ v[NR] = $1 } END {
+  if (NR == 0) { print "-"; exit } if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
+row "Start-up to panel shown, median of $(wc -l <"$out/startup.txt")" "$startup_median ms" "report" "-"
+[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+xvfb_pid=""
+
+# ---- Full load under user-mode Linux, beside candump ---------------------------
+log "full load: user-mode Linux, vcan0, $uml_frames frames per round"
+uml=$(command -v linux.uml || command -v linux || true)
+if [ -z "$uml" ]; then
+  row "Full load (user-mode Linux)" "not measured: no user-mode Linux" "<= 2 x candump" "MISSED"; broken=1
+else
+  TMPDIR=/dev/shm timeout 1200 "$uml" mem=1024M rootfstype=hostfs rootflags=/ rw \
+    init="$root/bench/uml/fullload-guest.sh" BENCH_BIN="$bin" BENCH_OUT="$out" \
+    BENCH_FRAMES="$uml_frames" BENCH_VIEWER=1 BENCH_ID="$chosen_id" BENCH_EVERY="$chosen_every" \
+    con=null con0=fd:0,fd:1 </dev/null >"$out/uml-console.log" 2>&1
+  F=$out/fullload.txt
+  last=$(grep '^round' "$F" 2>/dev/null | tail -1)
+  field() { echo "$last" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
+  if [ -z "$last" ] || ! grep -q '^guest_done=ok' "$F"; then
+    row "Full load (user-mode Linux)" "not measured: $(grep guest_done "$F" 2>/dev/null || echo no result)" \
+      "<= 2 x candump" "MISSED"; broken=1
+  else
+    frames=$(field frames); tck=$(field tck)
+    cd_us=$(awk -v t="$(field candump_ticks)" -v k="$tck" -v n="$frames" 'BEGIN { printf "%.1f", t / k * 1e6 / n }')
+    vw_us=$(awk -v t="$(field viewer_ticks)" -v k="$tck" -v n="$frames" 'BEGIN { printf "%.1f", t / k * 1e6 / n }')
+    ratio=$(awk -v a="$vw_us" -v b="$cd_us" 'BEGIN { printf "%.2f", a / b }')
+    taken=$(field viewer_taken); dropped=$(field viewer_dropped)
+    expected=$(((frames + chosen_every - 1) / chosen_every))
+    row "Full load: rate carried, candump lost none" \
+      "$(field rate) frames/s ($(field candump_received)/$frames)" "report" "-"
+    row "Full load: CPU per frame, viewer / candump" "$vw_us / $cd_us us (x $ratio)" "<= 2 x candump" \
+      "$(verdict "$(awk -v r="$ratio" 'BEGIN { print (r <= 2.0) }')")"
+    row "Full load: frames lost before the worker" \
+      "dropped=$dropped, taken $taken of $expected" "dropped 0, all taken" \
+      "$(verdict $((dropped == 0 && taken == expected)))"
+  fi
+fi
+
+# ---- Table -------------------------------------------------------------------------
+echo
+printf '| %-62s | %-36s | %-22s | %-6s |\n' "Measure" "Result" "Target" "Verdict"
+printf '|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..64})" "$(printf -- '-%.0s' {1..38})" \
+  "$(printf -- '-%.0s' {1..24})" "$(printf -- '-%.0s' {1..8})"
+for r in "${rows[@]}"; do
+  IFS='|' read -r name result target verdict <<<"$r"
+  printf '| %-62s | %-36s | %-22s | %-6s |\n' "$name" "$result" "$target" "$verdict"
+done
+echo
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'); $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "Logs: $out"
+
+[ $broken = 1 ] && exit 2
+[ $failures -gt 0 ] && exit 1
+exit 0
