@@ -1,0 +1,123 @@
+// Interface selection and the road of one frame on real SocketCAN
+// interfaces. Runs inside user-mode Linux, which creates vcan0 .. vcan(N-1)
+// (see tests/uml/uml-run.sh); KOLVAR_MEAS_EXPECT_ENTRIES names the number of
+// channel-list entries the N interfaces must give.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/KolvarCanView.h"
+#include "can/bus.h"
+#include "can/can_id.h"
+#include "can/hardware.h"
+#include "platform/canlib.h"
+#include "platform/userint.h"
+#include "tests/measurement/measured_panel.h"
+
+namespace {
+
+constexpr int kVectorIndex = 0;
+constexpr int kKvaserIndex = 1;
+
+class OnSocketCan : public MeasuredPanelTest {
+protected:
+    void chooseChannels() override { setenv("KOLVAR_CAN_CHANNELS", "socketcan", 1); }
+
+    // Sends one frame with can-utils' cansend, "ID#HEXDATA".
+    static void cansend(const char* interface, const char* frame) {
+        QProcess sender;
+        sender.start("cansend", {interface, frame});
+        ASSERT_TRUE(sender.waitForFinished(10000)) << "cansend " << frame;
+        ASSERT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
+    }
+    static bool rawShows(const char* raw1, const char* raw2) {
+        return shownText(NUMERIC_CH1_RAW).toUpper() == raw1 &&
+               shownText(NUMERIC_CH2_RAW).toUpper() == raw2;
+    }
+};
+
+TEST_F(OnSocketCan, ChannelListOffersHalfTheInterfaces) {
+    const char* expected = std::getenv("KOLVAR_MEAS_EXPECT_ENTRIES");
+    ASSERT_NE(expected, nullptr) << "set KOLVAR_MEAS_EXPECT_ENTRIES";
+    int channels = -1;
+    ASSERT_EQ(canGetNumberOfChannels(&channels), canOK);
+    std::printf("CAN layer counts %d channels\n", channels);
+
+    int entries = -1;
+    ASSERT_GE(GetNumListItems(panel, CAN_CHANNEL, &entries), 0);
+    EXPECT_EQ(entries, std::atoi(expected));
+    EXPECT_EQ(entries, channels / 2);
+    for (int index = 0; index < entries; ++index) {
+        char label[32] = "";
+        int value = -1;
+        ASSERT_GE(GetLabelFromIndex(panel, CAN_CHANNEL, index, label, sizeof label), 0);
+        ASSERT_GE(GetValueFromIndex(panel, CAN_CHANNEL, index, &value), 0);
+        EXPECT_EQ(std::string(label), "Ch " + std::to_string(index + 1));
+        EXPECT_EQ(value, index);
+    }
+    if (entries > 0) {
+        int selected = -1;
+        ASSERT_GE(GetCtrlIndex(panel, CAN_CHANNEL, &selected), 0);
+        EXPECT_EQ(selected, 0);
+    }
+}
+
+// The user's committed channel outlives a refill of the list: the next
+// connection opens it although the list shows "Ch 1" again.
+TEST_F(OnSocketCan, CommittedChannelSurvivesARefill) {
+    ASSERT_TRUE(std::filesystem::exists("/sys/class/net/vcan3")) << "needs vcan0..vcan3";
+    selectRingIndex(CAN_CHANNEL, 1);
+    ASSERT_EQ(can_channel, 1);
+    selectRingIndex(CAN_HARDWARE, kVectorIndex);
+    selectRingIndex(CAN_HARDWARE, kKvaserIndex);
+    EXPECT_EQ(shownText(CAN_CHANNEL), "Ch 1");
+    EXPECT_EQ(can_channel, 1);
+
+    composeIdentifier(0, 0, 1, 10, 5);
+    switchBus(true);
+    ASSERT_TRUE(CanConnectionRuns());
+    QTest::qWait(1200);  // past the first read, which takes any identifier
+    cansend("vcan0", "1A5#1111111100000000");
+    cansend("vcan1", "1A5#3080F0FF00000000");
+    EXPECT_TRUE(waitFor([] { return rawShows("8030", "FFF0"); }, 10000))
+        << shownText(NUMERIC_CH1_RAW).toStdString();
+    QTest::qWait(300);
+    EXPECT_TRUE(rawShows("8030", "FFF0")) << "a frame on vcan0 reached the display";
+    switchBus(false);
+}
+
+TEST_F(OnSocketCan, RoadOfOneFrameFromCansend) {
+    ASSERT_TRUE(std::filesystem::exists("/sys/class/net/vcan0")) << "needs vcan0";
+    composeIdentifier(0, 0, 1, 10, 5);
+    ASSERT_EQ(can_id.load(), 0x1A5);
+    switchBus(true);
+    ASSERT_TRUE(CanConnectionRuns());
+    QTest::qWait(1200);
+
+    cansend("vcan0", "100#0102030405060708");
+    cansend("vcan0", "1A5#F0FF100000000000");
+    cansend("vcan0", "7FF#FFFFFFFFFFFFFFFF");
+    EXPECT_TRUE(waitFor([] {
+        return rawShows("FFF0", "10") && shownText(NUMERICMETER1) == "100.00" &&
+               shownText(NUMERICMETER2) == "-99.95";
+    }, 10000)) << shownText(NUMERIC_CH1_RAW).toStdString() << " "
+               << shownText(NUMERICMETER1).toStdString();
+    QTest::qWait(300);
+    EXPECT_TRUE(rawShows("FFF0", "10")) << "another identifier reached the display";
+
+    click(RADIOBUTTON_PRE2);
+    ASSERT_EQ(can_id.load(), 0x5A5);
+    cansend("vcan0", "5A5#0080F0FF00000000");
+    EXPECT_TRUE(waitFor([] { return rawShows("8000", "FFF0"); }, 10000));
+    EXPECT_TRUE(CanConnectionRuns());
+
+    switchBus(false);
+    EXPECT_FALSE(CanConnectionRuns());
+    EXPECT_EQ(threadrun.load(), 0);
+}
+
+}  // namespace
