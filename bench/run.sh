@@ -6,6 +6,8 @@
 #
 # Usage: bench/run.sh [--quick]
 #   --quick   fewer frames everywhere, for a trial run (figures are rougher)
+# BENCH_PHASES=idle,latency,memory,startup,fullload (the default) picks the
+# measurements to make; a table with some left out is not a full run.
 #
 # Needs: cmake, ninja, Qt 6 with QtSerialBus, user-mode-linux, can-utils,
 # iproute2, xvfb (scripts/install-deps.sh test installs them all).
@@ -31,6 +33,8 @@ refresh_us=16667     # one refresh of a 60 Hz screen
 display=:95
 
 log() { echo "[bench] $*" >&2; }
+phases=",${BENCH_PHASES:-idle,latency,memory,startup,fullload},"
+want() { [[ $phases == *",$1,"* ]]; }
 
 # ---- Build -------------------------------------------------------------------
 log "building (release) in $build"
@@ -38,7 +42,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOLVAR_BUILD_
   { log "configure failed"; exit 2; }
 cmake --build "$build" --target kolvar-bench-viewer kolvar-bench-send kolvar-bench-flood >/dev/null ||
   { log "build failed"; exit 2; }
-rm -rf "$out" && mkdir -p "$out"
+rm -rf "$out" && mkdir -p "$out" && : >"$out/sender.log"
 
 # The viewer and senders on the host use a virtual bus of their own (a port
 # nothing else on the machine uses), so tests running meanwhile cannot reach
@@ -52,6 +56,7 @@ viewer_pid=""
 xvfb_pid=""
 cleanup() {
   [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null
+  [ -n "$sender_pid" ] && kill "$sender_pid" 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
 }
@@ -104,7 +109,44 @@ stop_viewer() {
   viewer_pid=""
 }
 
-send() { "$bin/kolvar-bench-send" 0 "$@" >>"$out/sender.log" 2>&1; }
+# start_sender RATE EVERY: starts the sender on virtual channel 0 and waits
+# until it is on the bus. Started before the viewer, it hosts the virtual bus,
+# as the device or its simulator would; the viewer is a plain client.
+sender_pid=""
+start_sender() {
+  local before
+  before=$(grep -c '^ready' "$out/sender.log" 2>/dev/null)
+  rm -f "$out/sender.ctl" && mkfifo "$out/sender.ctl" || return 1
+  "$bin/kolvar-bench-send" 0 "$1" "$chosen_id" "$2" <"$out/sender.ctl" >>"$out/sender.log" 2>&1 &
+  sender_pid=$!
+  exec 3>"$out/sender.ctl"
+  for _ in $(seq 100); do
+    [ "$(grep -c '^ready' "$out/sender.log")" -gt "${before:-0}" ] && return 0
+    kill -0 "$sender_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  log "sender did not start, see $out/sender.log"
+  return 1
+}
+
+# send FRAMES: has the sender send that many frames and waits until it has.
+send() {
+  local before
+  before=$(grep -c '^sent' "$out/sender.log")
+  echo "$1" >&3
+  for _ in $(seq 3000); do
+    [ "$(grep -c '^sent' "$out/sender.log")" -gt "$before" ] && { sleep 1; return 0; }
+    sleep 0.1
+  done
+  log "sender did not finish, see $out/sender.log"
+  return 1
+}
+
+stop_sender() {
+  exec 3>&-
+  [ -n "$sender_pid" ] && wait "$sender_pid" 2>/dev/null
+  sender_pid=""
+}
 
 start_xvfb() {
   if command -v Xvfb >/dev/null; then
@@ -138,26 +180,34 @@ verdict() { if [ "$1" = 1 ]; then echo "met"; else echo "MISSED"; fi; }
 broken=0
 
 # ---- Idle: bus on, bus silent --------------------------------------------------
+if want idle; then
 log "idle: bus on, silent bus, 10 s ($screen_name)"
-if start_viewer "$out/idle.log" "${on_screen[@]}"; then
+if start_sender 0 "$chosen_every" && start_viewer "$out/idle.log" "${on_screen[@]}"; then
   sleep 3  # past the first read's one-second wait and the first repaints
   c0=$(cpu_ns "$viewer_pid")
   sleep 10
   c1=$(cpu_ns "$viewer_pid")
   stop_viewer
+  stop_sender
   idle_pct=$(awk -v d=$((c1 - c0)) 'BEGIN { printf "%.2f", d / 1e9 / 10 * 100 }')
   row "Idle CPU, bus on, silent (10 s)" "$idle_pct % of a core" "<= 0.5 %" \
     "$(verdict "$(awk -v p="$idle_pct" 'BEGIN { print (p <= 0.5) }')")"
 else
   row "Idle CPU, bus on, silent (10 s)" "not measured" "<= 0.5 %" "MISSED"; broken=1
 fi
+fi
 
 # ---- Latency at 8,000 frames/s on the virtual bus -------------------------------
+if want latency; then
 log "latency: $latency_frames frames at $latency_rate frames/s (offscreen)"
-if start_viewer "$out/latency.log" "${offscreen[@]}" KOLVAR_BENCH_TIMING=1; then
-  send "$latency_frames" "$latency_rate" "$chosen_id" "$chosen_every"
+if start_sender "$latency_rate" "$chosen_every" &&
+  start_viewer "$out/latency.log" "${offscreen[@]}" KOLVAR_BENCH_TIMING=1; then
+  lat0=$(cpu_ns "$viewer_pid")
+  send "$latency_frames"
+  lat1=$(cpu_ns "$viewer_pid")
   viewer_stats "$out/latency.log"
   stop_viewer
+  stop_sender
   L=$out/latency.log
   p50=$(stat_of "$L" arrival_set_p50_us); p99=$(stat_of "$L" arrival_set_p99_us)
   stale=$(stat_of "$L" stale_max_us); sets=$(stat_of "$L" meter_sets)
@@ -172,8 +222,12 @@ if start_viewer "$out/latency.log" "${offscreen[@]}" KOLVAR_BENCH_TIMING=1; then
   row "Screen behind at a repaint, max (repaints: $(stat_of "$L" paints))" \
     "$(awk -v s="$stale" 'BEGIN { printf "%.2f ms", s / 1000 }')" \
     "<= 1 refresh (16.7 ms)" "$(verdict $((stale <= refresh_us)))"
+  row "Viewer CPU at $latency_rate frames/s" \
+    "$(awk -v d=$((lat1 - lat0)) -v n="$latency_frames" -v r="$latency_rate" \
+      'BEGIN { printf "%.1f %% of a core (%.1f us/frame)", d / (n / r + 1) / 1e7, d / n / 1000 }')" "report" "-"
 else
   row "Arrival -> meter value" "not measured" "<= 1 / <= 5 ms" "MISSED"; broken=1
+fi
 fi
 
 # ---- Memory: 1,000,000 frames, mostly other identifiers ----------------------------
@@ -181,16 +235,18 @@ fi
 # run takes seconds; unpaced bursts of hundreds of thousands of frames per
 # second only measure how much the virtual bus's sockets buffer.
 mem_rate=50000
+if want memory; then
 log "memory: $mem_frames frames at $mem_rate frames/s, nine in ten of other identifiers (offscreen)"
-if start_viewer "$out/memory.log" "${offscreen[@]}"; then
-  send 10000 "$mem_rate" "$chosen_id" 10
+if start_sender "$mem_rate" 10 && start_viewer "$out/memory.log" "${offscreen[@]}"; then
+  send 10000
   viewer_stats "$out/memory.log"
   rss_first=$(rss_kb "$viewer_pid"); heap_first=$(stat_of "$out/memory.log" heap_in_use_kb)
-  send $((mem_frames - 10000)) "$mem_rate" "$chosen_id" 10
+  send $((mem_frames - 10000))
   viewer_stats "$out/memory.log"
   rss_last=$(rss_kb "$viewer_pid"); heap_last=$(stat_of "$out/memory.log" heap_in_use_kb)
   taken=$(stat_of "$out/memory.log" frames_taken)
   stop_viewer
+  stop_sender
   growth=$((rss_last - rss_first))
   row "Resident size, after 10,000 -> after $mem_frames frames" \
     "$rss_first -> $rss_last kB (+$growth kB)" "growth <= 2048 kB" "$(verdict $((growth <= 2048)))"
@@ -199,8 +255,10 @@ if start_viewer "$out/memory.log" "${offscreen[@]}"; then
 else
   row "Resident size growth" "not measured" "<= 2048 kB" "MISSED"; broken=1
 fi
+fi
 
 # ---- Start-up: process start to panel shown -------------------------------------
+if want startup; then
 log "start-up: $startup_runs runs ($screen_name)"
 : >"$out/startup.txt"
 for _ in $(seq "$startup_runs"); do
@@ -211,10 +269,12 @@ done
 startup_median=$(sort -n "$out/startup.txt" | awk '{ v[NR] = $1 } END {
   if (NR == 0) { print "-"; exit } if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
 row "Start-up to panel shown, median of $(wc -l <"$out/startup.txt")" "$startup_median ms" "report" "-"
+fi
 [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
 xvfb_pid=""
 
 # ---- Full load under user-mode Linux, beside candump ---------------------------
+if want fullload; then
 log "full load: user-mode Linux, vcan0, $uml_frames frames per round"
 uml=$(command -v linux.uml || command -v linux || true)
 if [ -z "$uml" ]; then
@@ -245,6 +305,7 @@ else
       "dropped=$dropped, taken $taken of $expected" "dropped 0, all taken" \
       "$(verdict $((dropped == 0 && taken == expected)))"
   fi
+fi
 fi
 
 # ---- Table -------------------------------------------------------------------------
