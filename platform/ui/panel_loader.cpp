@@ -111,6 +111,12 @@ QString collectControls(UiPanel& window, const std::shared_ptr<PanelRecord>& pan
             label->setObjectName(name + QStringLiteral("_label"));
             label->move(widget->property("labelPos").toPoint());
             label->adjustSize();
+            // A label beside its control, level with its top, is centred on
+            // the control's height, so the texts of both share a line.
+            if (label->y() == widget->y() && label->x() < widget->x()) {
+                label->resize(label->width(), widget->height());
+                label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            }
             record->label = label;
         }
         if (widget->property("visibleAtLoad").isValid() && !widget->property("visibleAtLoad").toBool()) {

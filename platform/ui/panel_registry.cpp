@@ -24,6 +24,14 @@ std::shared_ptr<PanelRecord> find(int handle) {
     return found == panels.end() ? nullptr : found->second;
 }
 
+std::vector<std::shared_ptr<PanelRecord>> all() {
+    std::shared_lock lock(registryMutex);
+    std::vector<std::shared_ptr<PanelRecord>> loaded;
+    loaded.reserve(panels.size());
+    for (const auto& [handle, panel] : panels) loaded.push_back(panel);
+    return loaded;
+}
+
 std::shared_ptr<PanelRecord> remove(int handle) {
     std::unique_lock lock(registryMutex);
     const auto found = panels.find(handle);

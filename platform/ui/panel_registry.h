@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "platform/userint.h"
 
@@ -51,6 +52,8 @@ int add(std::shared_ptr<PanelRecord> panel);
 // [any-thread] The panel with that handle, or null. The record stays valid
 // for as long as the caller holds it, even if the panel is discarded.
 std::shared_ptr<PanelRecord> find(int handle);
+// [any-thread] Every loaded panel.
+std::vector<std::shared_ptr<PanelRecord>> all();
 // [main-thread] Removes and returns the panel, or null.
 std::shared_ptr<PanelRecord> remove(int handle);
 }  // namespace ui_registry

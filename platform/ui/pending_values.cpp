@@ -1,16 +1,23 @@
 #include "platform/ui/pending_values.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QSocketNotifier>
 #include <atomic>
 #include <bit>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "platform/ui/control_widget.h"
 #include "platform/ui/panel_registry.h"
+#include "platform/ui/runtime.h"
 
 namespace {
-std::atomic<int> flushesInQueue{0};
+std::atomic<int> wakeFd{-1};
+std::atomic<int> wakeUpsInFlight{0};
 
 bool applyToWidget(ControlRecord& control, double value) {
     if (!control.control) return false;
@@ -18,31 +25,48 @@ bool applyToWidget(ControlRecord& control, double value) {
     return control.control->setNumericValue(value);
 }
 
-// [main-thread] Applies every pending value of the panel.
-void flush(const std::weak_ptr<PanelRecord>& weakPanel) {
-    flushesInQueue.fetch_sub(1);
-    const std::shared_ptr<PanelRecord> panel = weakPanel.lock();
-    if (!panel || !panel->window) return;
-    // Cleared before the values are read: a value stored after this point
-    // posts a new flush, so none is left behind.
-    panel->flushPosted.store(false);
-    for (auto& [id, control] : panel->controls) {
-        if (control->pendingDirty.exchange(false))
-            applyToWidget(*control, std::bit_cast<double>(control->pendingBits.load()));
+// [main-thread] Applies every pending value of every panel that asked.
+void flushPanels() {
+    std::uint64_t wakeUps = 0;
+    if (read(wakeFd.load(), &wakeUps, sizeof wakeUps) == sizeof wakeUps)
+        wakeUpsInFlight.fetch_sub(static_cast<int>(wakeUps));
+    for (const std::shared_ptr<PanelRecord>& panel : ui_registry::all()) {
+        if (!panel->window) continue;
+        // Cleared before the values are read: a value stored after this
+        // point sends a new wake-up, so none is left behind.
+        if (!panel->flushPosted.exchange(false)) continue;
+        for (auto& [id, control] : panel->controls) {
+            if (control->pendingDirty.exchange(false))
+                applyToWidget(*control, std::bit_cast<double>(control->pendingBits.load()));
+        }
     }
 }
 }  // namespace
+
+bool startValueHandOver() {
+    if (wakeFd.load() >= 0) return true;
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) {
+        ui_runtime::reportError((std::string("cannot create the value hand-over: ") + std::strerror(errno)).c_str());
+        return false;
+    }
+    // Lives as long as the application; the descriptor stays open with it.
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] { flushPanels(); });
+    wakeFd.store(fd);
+    return true;
+}
 
 void postPendingValue(const std::shared_ptr<PanelRecord>& panel, ControlRecord& control, double value) {
     control.pendingBits.store(std::bit_cast<std::uint64_t>(value));
     control.pendingDirty.store(true);
     if (panel->flushPosted.exchange(true)) return;
-    QCoreApplication* application = QCoreApplication::instance();
-    if (!application) return;
-    flushesInQueue.fetch_add(1);
-    const std::weak_ptr<PanelRecord> weakPanel = panel;
-    if (!QMetaObject::invokeMethod(application, [weakPanel] { flush(weakPanel); }, Qt::QueuedConnection)) {
-        flushesInQueue.fetch_sub(1);
+    wakeUpsInFlight.fetch_add(1);
+    const std::uint64_t one = 1;
+    if (write(wakeFd.load(), &one, sizeof one) != sizeof one) {
+        // Only a full counter (2^64 - 2 wake-ups unread) can refuse; the
+        // next value tries again.
+        wakeUpsInFlight.fetch_sub(1);
         panel->flushPosted.store(false);
     }
 }
@@ -52,4 +76,4 @@ bool applyValueNow(ControlRecord& control, double value) {
     return applyToWidget(control, value);
 }
 
-int pendingFlushCount() { return flushesInQueue.load(); }
+int pendingFlushCount() { return wakeUpsInFlight.load(); }

@@ -1,10 +1,14 @@
 // The default thread pool: functions run once on a pool thread; callers may
-// wait for one to return, or forget its id and let it run on.
-#include <QThreadPool>
+// wait for one to return, or forget its id and let it run on. An idle pool
+// thread takes the next function; when none is idle a new thread joins.
 #include <condition_variable>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/userint.h"
 
@@ -15,20 +19,58 @@ struct ScheduledFunction {
     bool done = false;
 };
 
+class ThreadPool {
+public:
+    // False when no thread could be started for the task.
+    bool start(std::function<void()> task) {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+        if (unclaimedIdle_ > 0) {
+            --unclaimedIdle_;
+            wake_.notify_one();
+            return true;
+        }
+        try {
+            std::thread([this] { run(); }).detach();
+        } catch (const std::system_error&) {
+            tasks_.pop_back();
+            return false;
+        }
+        return true;
+    }
+
+private:
+    void run() {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return !tasks_.empty(); });
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            }
+            task();
+            std::lock_guard lock(mutex_);
+            ++unclaimedIdle_;
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    int unclaimedIdle_ = 0;  // idle threads no queued task has been promised to
+};
+
+ThreadPool& defaultPool() {
+    // Never deleted: pool threads still waiting or running when the process
+    // ends (a function nobody stopped) must find the pool intact.
+    static ThreadPool* pool = new ThreadPool;
+    return *pool;
+}
+
 std::mutex tableMutex;
 std::map<int, std::shared_ptr<ScheduledFunction>> scheduled;
 int lastId = 0;
-
-QThreadPool& defaultPool() {
-    // Never deleted: a function still running when the process ends (one that
-    // nobody stopped) must not make the exit wait for it.
-    static QThreadPool* pool = [] {
-        auto* created = new QThreadPool;
-        created->setMaxThreadCount(16);
-        return created;
-    }();
-    return *pool;
-}
 
 std::shared_ptr<ScheduledFunction> findScheduled(int functionId) {
     std::lock_guard lock(tableMutex);
@@ -46,13 +88,18 @@ int CmtScheduleThreadPoolFunction(int pool, ThreadFunctionPtr fn, void* data, in
         id = ++lastId;
         scheduled[id] = state;
     }
-    if (functionId) *functionId = id;
-    defaultPool().start([state, fn, data] {
+    const bool started = defaultPool().start([state, fn, data] {
         fn(data);
         std::lock_guard lock(state->mutex);
         state->done = true;
         state->finished.notify_all();
     });
+    if (!started) {
+        std::lock_guard lock(tableMutex);
+        scheduled.erase(id);
+        return UIE_OUT_OF_MEMORY;
+    }
+    if (functionId) *functionId = id;
     return 0;
 }
 

@@ -95,7 +95,10 @@ TEST(CrossThread, DiscardAndReloadWhileAThreadSetsValues) {
         }
     });
     for (int round = 0; round < 30; ++round) {
-        QApplication::processEvents();
+        // Each panel is discarded only once the producer has reached it.
+        const int acceptedBefore = accepted.load();
+        processEventsUntil([&] { return accepted.load() > acceptedBefore; });
+        ASSERT_GT(accepted.load(), acceptedBefore) << "round " << round;
         ASSERT_EQ(DiscardPanel(handle.load()), 0);
         QApplication::processEvents();
         const int reloaded = LoadPanel(0, KOLVAR_PANEL_DEFINITION, 1);
@@ -105,7 +108,6 @@ TEST(CrossThread, DiscardAndReloadWhileAThreadSetsValues) {
     stop.store(true);
     producer.join();
     processEventsUntil([] { return uiPendingFlushCount() == 0; });
-    EXPECT_GT(accepted.load(), 0);
     EXPECT_EQ(DiscardPanel(handle.load()), 0);
     EXPECT_EQ(DiscardPanel(handle.load()), UIE_BAD_PANEL) << "a second discard is harmless";
 }
