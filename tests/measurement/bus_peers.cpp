@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 namespace {
-// Ports above the ephemeral range's usual start are rarely taken; the pid
-// keeps concurrent test processes apart.
-int ownPort() { return 20000 + static_cast<int>(getpid() % 20000); }
+// Below the ephemeral port range (32768 up), so that no outgoing connection
+// holds it; the pid keeps concurrent test processes apart.
+int ownPort() { return 20000 + static_cast<int>(getpid() % 12000); }
 }  // namespace
 
 void useOwnVirtualBus() {

@@ -174,19 +174,42 @@ TEST_F(FrameRoad, SilentBusCostsTheWorkerAlmostNoCpu) {
     switchBus(true);
     ASSERT_TRUE(waitFor([] { return meterUpdates() > 0; }, 3000));
     ASSERT_GE(poolThreadCount(), 1) << "the worker's thread is not where the probe looks";
-    const double cpuBefore = poolThreadsCpuSeconds();
+    const double cpuBefore = backgroundThreadsCpuSeconds();
     const std::uint64_t updatesBefore = meterUpdates();
     QElapsedTimer window;
     window.start();
     QTest::qWait(2500);
     const double seconds = window.elapsed() / 1000.0;
-    const double share = (poolThreadsCpuSeconds() - cpuBefore) / seconds;
+    const double share = (backgroundThreadsCpuSeconds() - cpuBefore) / seconds;
     RecordProperty("worker_cpu_percent_silent_bus", QString::number(share * 100, 'f', 2).toStdString());
     std::printf("[ FIGURE   ] worker CPU on a silent bus: %.2f %% of a core over %.1f s\n",
                 share * 100, seconds);
     // Still alive and refreshing while it used so little.
     EXPECT_GE(meterUpdates(), updatesBefore + 10);
     EXPECT_LT(share, 0.05);
+}
+
+// Mend: a channel that drops off the bus makes every read fail at once; the
+// worker then pauses between passes instead of spinning, and a stop still
+// ends it promptly.
+TEST_F(FrameRoad, ChannelOffTheBusDoesNotMakeTheWorkerSpin) {
+    switchBus(true);
+    ASSERT_TRUE(waitFor([] { return meterUpdates() > 0; }, 3000));
+    ASSERT_EQ(canBusOff(handle1.load()), canOK);
+    QTest::qWait(200);
+    const double cpuBefore = backgroundThreadsCpuSeconds();
+    const std::uint64_t updatesBefore = meterUpdates();
+    QTest::qWait(2000);
+    const double share = (backgroundThreadsCpuSeconds() - cpuBefore) / 2.0;
+    EXPECT_GE(meterUpdates(), updatesBefore + 5) << "the worker stopped refreshing";
+    EXPECT_LT(share, 0.05);
+
+    QElapsedTimer stopping;
+    stopping.start();
+    switchBus(false);
+    EXPECT_LT(stopping.elapsed(), 700);
+    EXPECT_FALSE(CanConnectionRuns());
+    EXPECT_TRUE(meterStaysQuiet(300));
 }
 
 // A figure, not a target: how long from the sender's clock reading before

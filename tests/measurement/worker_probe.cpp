@@ -9,17 +9,19 @@
 #include "platform/ui/qt_access.h"
 
 namespace {
-// Qt names the threads of a QThreadPool so; the kernel keeps 15 characters.
-const QByteArray kPoolThreadName = "Thread (pooled)";
+QByteArray readTrimmed(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+}
 
+// Calls visit(task directory, thread name) for each thread but the main one.
 template <typename Visit>
-void forEachPoolThread(Visit visit) {
+void forEachBackgroundThread(Visit visit) {
     const QDir tasks("/proc/self/task");
+    const QString mainTid = QString::number(getpid());
     for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(tid + "/comm"));
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != kPoolThreadName)
-            continue;
-        visit(tasks.filePath(tid));
+        if (tid == mainTid) continue;
+        visit(tasks.filePath(tid), readTrimmed(tasks.filePath(tid + "/comm")));
     }
 }
 }  // namespace
@@ -35,15 +37,12 @@ bool meterStaysQuiet(int quietMs) {
     return meterUpdates() == before;
 }
 
-double poolThreadsCpuSeconds() {
+double backgroundThreadsCpuSeconds() {
     double seconds = 0;
     const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
-    forEachPoolThread([&](const QString& taskDir) {
-        QFile stat(taskDir + "/stat");
-        if (!stat.open(QIODevice::ReadOnly)) return;
-        // Fields after the parenthesised name: state is field 3, utime 14,
-        // stime 15.
-        const QByteArray text = stat.readAll();
+    forEachBackgroundThread([&](const QString& taskDir, const QByteArray&) {
+        // After the parenthesised name: state is field 3, utime 14, stime 15.
+        const QByteArray text = readTrimmed(taskDir + "/stat");
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 12)
             seconds += (fields[11].toDouble() + fields[12].toDouble()) / ticksPerSecond;
@@ -52,7 +51,10 @@ double poolThreadsCpuSeconds() {
 }
 
 int poolThreadCount() {
+    const QByteArray processName = readTrimmed("/proc/self/comm");
     int count = 0;
-    forEachPoolThread([&](const QString&) { ++count; });
+    forEachBackgroundThread([&](const QString&, const QByteArray& name) {
+        if (name == processName) ++count;
+    });
     return count;
 }

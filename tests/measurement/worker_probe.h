@@ -1,7 +1,9 @@
 #pragma once
 // What the tests can see of the receive worker from outside: whether it
-// still refreshes the displays, and the CPU time of the run-time's pool
-// threads, on which it runs.
+// still refreshes the displays, and the CPU time of the threads it may run
+// on. The run-time's pool threads carry no name of their own, so they show
+// the process's name; every other thread of the process either is the main
+// thread or has a name (Qt's, the CAN layer's I/O thread).
 
 #include <cstdint>
 
@@ -11,7 +13,9 @@ std::uint64_t meterUpdates();
 // True when, once values already set have landed, no further value reaches
 // the channel-1 meter for `quietMs`.
 bool meterStaysQuiet(int quietMs);
-// CPU seconds used so far by the threads of the run-time's default pool.
-double poolThreadsCpuSeconds();
-// Number of threads of the run-time's default pool.
+// CPU seconds used so far by every thread of the process except the main
+// (user-interface) thread: an upper bound for the worker's.
+double backgroundThreadsCpuSeconds();
+// Threads other than the main one that carry the process's name: the
+// run-time's pool threads.
 int poolThreadCount();
