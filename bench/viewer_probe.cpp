@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <unistd.h>
 
 #include "app/KolvarCanView.h"
 #include "bench/bench_frame.h"
@@ -31,6 +32,7 @@ std::atomic<uint64_t> meterSets{0};
 std::atomic<uint64_t> meterPaints{0};
 std::atomic<uint64_t> paintsWithUnknownValue{0};
 std::atomic<int64_t> maxStaleness{0};
+std::atomic<int> workerThreadId{0};
 
 LatencyHistogram arrivalToSetHistogram;
 LatencyHistogram sentToArrivalHistogram;
@@ -59,6 +61,7 @@ int64_t nowMicros() { return static_cast<int64_t>(monotonicMicros()); }
 
 void noteTakenFrame(int handle, const void* msg) {
     framesTaken.fetch_add(1, std::memory_order_relaxed);
+    workerThreadId.store(static_cast<int>(gettid()), std::memory_order_relaxed);
     if (!timing.load(std::memory_order_relaxed)) return;
     int64_t arrival = 0;
     if (canGetLastArrivalMicros(handle, &arrival) != canOK || arrival == 0) return;
@@ -159,6 +162,7 @@ Figures figures() {
     f.meterPaints = meterPaints.load();
     f.maxStalenessMicros = maxStaleness.load();
     f.paintsWithUnknownValue = paintsWithUnknownValue.load();
+    f.workerThreadId = workerThreadId.load();
     return f;
 }
 

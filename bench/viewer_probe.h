@@ -28,6 +28,7 @@ struct Figures {
     uint64_t meterPaints = 0;  // repaints of NUMERICMETER1
     int64_t maxStalenessMicros = 0;
     uint64_t paintsWithUnknownValue = 0;  // value no longer in the record ring
+    int workerThreadId = 0;               // kernel thread id of the worker, 0 before it reads
 };
 
 // Starts timing (off until then, so start-up and idle stay untouched by it).
