@@ -1,7 +1,12 @@
 #include "platform/ui/pending_values.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cerrno>
@@ -26,10 +31,7 @@ bool applyToWidget(ControlRecord& control, double value) {
 }
 
 // [main-thread] Applies every pending value of every panel that asked.
-void flushPanels() {
-    std::uint64_t wakeUps = 0;
-    if (read(wakeFd.load(), &wakeUps, sizeof wakeUps) == sizeof wakeUps)
-        wakeUpsInFlight.fetch_sub(static_cast<int>(wakeUps));
+void applyPendingValues() {
     for (const std::shared_ptr<PanelRecord>& panel : ui_registry::all()) {
         if (!panel->window) continue;
         // Cleared before the values are read: a value stored after this
@@ -41,6 +43,46 @@ void flushPanels() {
         }
     }
 }
+
+// Batches are applied at most once per frame of the screen: a producer
+// that never pauses then costs the main thread one batch and one paint per
+// frame, not one per wake-up.
+class FramePacer {
+public:
+    FramePacer() {
+        nextFrame_.setSingleShot(true);
+        QObject::connect(&nextFrame_, &QTimer::timeout, [this] { applyNow(); });
+        sinceLastBatch_.start();
+    }
+
+    // [main-thread] On a wake-up: applies now, or at the next frame.
+    void wakeUp() {
+        std::uint64_t wakeUps = 0;
+        if (read(wakeFd.load(), &wakeUps, sizeof wakeUps) == sizeof wakeUps)
+            wakeUpsInFlight.fetch_sub(static_cast<int>(wakeUps));
+        const qint64 elapsed = sinceLastBatch_.elapsed();
+        const int period = framePeriodMs();
+        if (elapsed >= period) {
+            applyNow();
+        } else if (!nextFrame_.isActive()) {
+            nextFrame_.start(int(period - elapsed));
+        }
+    }
+
+private:
+    static int framePeriodMs() {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const double rate = screen ? screen->refreshRate() : 60.0;
+        return static_cast<int>(1000.0 / std::clamp(rate, 30.0, 240.0));
+    }
+    void applyNow() {
+        sinceLastBatch_.restart();
+        applyPendingValues();
+    }
+
+    QTimer nextFrame_;
+    QElapsedTimer sinceLastBatch_;
+};
 }  // namespace
 
 bool startValueHandOver() {
@@ -50,9 +92,10 @@ bool startValueHandOver() {
         ui_runtime::reportError((std::string("cannot create the value hand-over: ") + std::strerror(errno)).c_str());
         return false;
     }
-    // Lives as long as the application; the descriptor stays open with it.
+    // Both live as long as the application; the descriptor stays open.
+    auto* pacer = new FramePacer;
     auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] { flushPanels(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [pacer] { pacer->wakeUp(); });
     wakeFd.store(fd);
     return true;
 }

@@ -4,6 +4,7 @@
 // of the main thread outstanding, and that wake-up applies every pending
 // value of the panel in one batch. Memory stays bounded however fast a
 // thread sets values, and the setting thread never waits for the main one.
+// Batches are applied at most once per frame of the screen's refresh rate.
 //
 // The wake-up is an eventfd watched by a socket notifier on the main thread:
 // the setting thread writes a counter, nothing is allocated on its side.
