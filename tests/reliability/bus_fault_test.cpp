@@ -1,0 +1,122 @@
+// Faults of the virtual bus during a connection: the process that hosts the
+// bus exits mid-stream, and the device simulator is killed mid-stream while
+// the viewer hosts it. The viewer must not crash; frames flow again once a
+// sender is back, on the same connection and after switching off and on.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTest>
+#include <memory>
+#include <set>
+
+#include "app/KolvarCanView.h"
+#include "can/bus.h"
+#include "can/can_id.h"
+#include "platform/canlib.h"
+#include "tests/measurement/bus_peers.h"
+#include "tests/measurement/measured_panel.h"
+#include "tests/measurement/worker_probe.h"
+#include "tests/reliability/process_census.h"
+#include "tests/reliability/read_audit.h"
+
+namespace {
+
+class BusFaults : public MeasuredPanelTest {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(MeasuredPanelTest::SetUp());
+        resetReadAudit(nullptr);
+        // The simulator's identifier (0x200) on the panel.
+        composeIdentifier(0, 1, 0, 0, 0);
+        ASSERT_EQ(can_id.load(), 0x200);
+    }
+    void TearDown() override {
+        MeasuredPanelTest::TearDown();
+        for (auto& sim : sims) {
+            sim->kill();
+            sim->waitForFinished(3000);
+        }
+    }
+    QProcess& startSim() {
+        sims.push_back(std::make_unique<QProcess>());
+        QProcess& sim = *sims.back();
+        sim.setProcessEnvironment(peerEnvironment());
+        sim.start(KOLVAR_DEVICE_SIM_PATH,
+                  {"--channel", "virtual:0", "--rate", "200", "--duration", "120"});
+        EXPECT_TRUE(sim.waitForStarted(5000));
+        return sim;
+    }
+    // The channel-1 word takes at least `distinct` different values within
+    // `timeoutMs`: the simulator's sine reaches the panel.
+    static bool framesFlow(int distinct = 6, int timeoutMs = 8000) {
+        std::set<int> seen;
+        return waitFor([&] {
+            seen.insert(intValue(NUMERIC_CH1_RAW));
+            return static_cast<int>(seen.size()) >= distinct;
+        }, timeoutMs);
+    }
+    static void killNow(QProcess& process) {
+        process.kill();  // SIGKILL: no goodbye on the bus
+        process.waitForFinished(3000);
+    }
+
+    std::vector<std::unique_ptr<QProcess>> sims;
+};
+
+TEST_F(BusFaults, HostOfTheVirtualBusExitsMidStream) {
+    // Started first, the simulator hosts the bus; the viewer joins it.
+    QProcess& host = startSim();
+    QTest::qWait(500);
+    switchBus(true);
+    ASSERT_TRUE(framesFlow()) << "no frames before the fault";
+
+    killNow(host);
+    // The viewer survives and keeps refreshing the last values.
+    const std::uint64_t updates = meterUpdates();
+    QTest::qWait(800);
+    EXPECT_TRUE(CanConnectionRuns());
+    EXPECT_GT(meterUpdates(), updates);
+
+    // A new simulator: the viewer's channel reconnects on its own.
+    startSim();
+    EXPECT_TRUE(framesFlow()) << "frames do not flow again on the same connection";
+
+    // The user switches off and on: frames flow.
+    switchBus(false);
+    switchBus(true);
+    EXPECT_TRUE(framesFlow()) << "frames do not flow after switching off and on";
+    switchBus(false);
+    EXPECT_EQ(readAuditCounts().invalidHandleReads, 0u);
+    EXPECT_EQ(openCanHandles(handle1.load()), 0);
+}
+
+TEST_F(BusFaults, DeviceSimulatorKilledMidStream) {
+    // The viewer is on the bus first and hosts it.
+    switchBus(true);
+    ASSERT_TRUE(waitFor([] { return meterUpdates() > 0; }, 3000));
+    QProcess& sim = startSim();
+    ASSERT_TRUE(framesFlow()) << "no frames before the fault";
+
+    killNow(sim);
+    const std::uint64_t updates = meterUpdates();
+    QTest::qWait(500);
+    EXPECT_TRUE(CanConnectionRuns());
+    EXPECT_GT(meterUpdates(), updates);
+
+    startSim();
+    EXPECT_TRUE(framesFlow()) << "frames do not flow again after the simulator restarts";
+    switchBus(false);
+    switchBus(true);
+    EXPECT_TRUE(framesFlow()) << "frames do not flow after switching off and on";
+
+    // Killed again, this time with the bus switched off while it is gone.
+    killNow(*sims.back());
+    switchBus(false);
+    startSim();
+    switchBus(true);
+    EXPECT_TRUE(framesFlow());
+    switchBus(false);
+    EXPECT_EQ(readAuditCounts().invalidHandleReads, 0u);
+}
+
+}  // namespace
