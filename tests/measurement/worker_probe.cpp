@@ -41,7 +41,16 @@ double backgroundThreadsCpuSeconds() {
     double seconds = 0;
     const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
     forEachBackgroundThread([&](const QString& taskDir, const QByteArray&) {
-        // After the parenthesised name: state is field 3, utime 14, stime 15.
+        // schedstat's first field is the time on a CPU in nanoseconds; stat's
+        // utime and stime (fields 14 and 15, after the parenthesised name)
+        // only count whole clock ticks.
+        const QList<QByteArray> scheduled = readTrimmed(taskDir + "/schedstat").split(' ');
+        bool precise = false;
+        const double nanoseconds = scheduled.value(0).toDouble(&precise);
+        if (precise) {
+            seconds += nanoseconds / 1e9;
+            return;
+        }
         const QByteArray text = readTrimmed(taskDir + "/stat");
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 12)
