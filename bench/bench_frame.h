@@ -7,7 +7,8 @@
 //            the frame it came from.
 // Bytes 2-3: channel-2 word, the inverted sequence number.
 // Bytes 4-7: the sender's CLOCK_MONOTONIC time in microseconds (low 32 bits,
-//            low byte first) when the frame was handed to the bus. The viewer
+//            low byte first) when the frame was handed to the bus (the
+//            SocketCAN flood reads the clock once per burst). The viewer
 //            decodes only bytes 0-3, so these never change what it shows.
 
 #include <cstdint>
