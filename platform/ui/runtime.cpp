@@ -14,8 +14,12 @@
 namespace {
 std::atomic<bool> initialised{false};
 const UiNameTable* nameTable = nullptr;
-// QApplication keeps a reference to argc, so it must outlive the call.
-int applicationArgc = 0;
+// QApplication keeps a reference to argc and argv, so they outlive the call.
+// Qt gets only the program name: given the program's words it would take
+// some ("-reverse", "-platform x") as its own options, act on them and
+// remove them from the caller's argv, leaving argv[1] null under argc 2.
+int applicationArgc = 1;
+char* applicationArgv[2] = {nullptr, nullptr};
 // Nested RunUserInterface calls, innermost last, and their return values.
 std::vector<QEventLoop*> runningLoops;
 
@@ -77,11 +81,11 @@ const char* GetUILErrorString(int status) {
 int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
     if (!QApplication::instance()) {
         if (!argv || !argv[0]) return 0;
-        applicationArgc = 0;
-        while (argv[applicationArgc]) ++applicationArgc;
+        applicationArgv[0] = argv[0];
+        applicationArgc = 1;
         // Deliberately never deleted: the application lives as long as the
         // process, like the run-time it stands for.
-        new QApplication(applicationArgc, argv);
+        new QApplication(applicationArgc, applicationArgv);
     } else if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
         ui_runtime::reportError("a non-widget application object already exists");
         return 0;
