@@ -3,10 +3,12 @@
 # the title, saves a screenshot, asks the window to close as a window manager
 # does, and expects exit status 0.
 # Usage: xvfb_window_test.sh <viewer> <wm-delete-window tool> <screenshot.png>
+#        [words for the viewer's command line...]
 set -u
 viewer=$1
 closer=$2
 screenshot=$3
+shift 3
 work=$(mktemp -d)
 xvfb_pid=
 viewer_pid=
@@ -41,7 +43,7 @@ export QT_QPA_PLATFORM=xcb
 export KOLVAR_CAN_CHANNELS=virtual
 export KOLVAR_VIRTUALCAN_PORT=$((40000 + $$ % 20000))
 
-"$viewer" >"$work/viewer-stdout.log" 2>"$work/viewer-stderr.log" &
+"$viewer" "$@" >"$work/viewer-stdout.log" 2>"$work/viewer-stderr.log" &
 viewer_pid=$!
 
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kolvar CAN Viewer$' | head -n1)
