@@ -103,6 +103,20 @@ viewer_stats() {
   return 1
 }
 
+# asks for stats until frames_taken stops growing (the viewer has caught up
+# with what is still in transit), at most 20 s
+viewer_settled() {
+  local logf=$1 last=-1 now
+  for _ in $(seq 20); do
+    viewer_stats "$logf" || return 1
+    now=$(stat_of "$logf" frames_taken)
+    [ "$now" = "$last" ] && return 0
+    last=$now
+    sleep 1
+  done
+  return 0
+}
+
 stop_viewer() {
   kill -TERM "$viewer_pid" 2>/dev/null
   wait "$viewer_pid" 2>/dev/null
@@ -244,10 +258,10 @@ if want memory; then
 log "memory: $mem_frames frames at $mem_rate frames/s, nine in ten of other identifiers (offscreen)"
 if start_sender "$mem_rate" 10 && start_viewer "$out/memory.log" "${offscreen[@]}"; then
   send 10000
-  viewer_stats "$out/memory.log"
+  viewer_settled "$out/memory.log"
   rss_first=$(rss_kb "$viewer_pid"); heap_first=$(stat_of "$out/memory.log" heap_in_use_kb)
   send $((mem_frames - 10000))
-  viewer_stats "$out/memory.log"
+  viewer_settled "$out/memory.log"
   rss_last=$(rss_kb "$viewer_pid"); heap_last=$(stat_of "$out/memory.log" heap_in_use_kb)
   taken=$(stat_of "$out/memory.log" frames_taken)
   stop_viewer
