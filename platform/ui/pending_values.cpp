@@ -47,11 +47,11 @@ void applyPendingValues() {
 // Batches are applied at most once per frame of the screen: a producer
 // that never pauses then costs the main thread one batch and one paint per
 // frame, not one per wake-up.
-class FramePacer {
+class FramePacer : public QObject {
 public:
-    FramePacer() {
+    explicit FramePacer(QObject* parent) : QObject(parent) {
         nextFrame_.setSingleShot(true);
-        QObject::connect(&nextFrame_, &QTimer::timeout, [this] { applyNow(); });
+        connect(&nextFrame_, &QTimer::timeout, this, [this] { applyNow(); });
         sinceLastBatch_.start();
     }
 
@@ -93,8 +93,8 @@ bool startValueHandOver() {
         return false;
     }
     // Both live as long as the application; the descriptor stays open.
-    auto* pacer = new FramePacer;
-    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
+    auto* pacer = new FramePacer(QCoreApplication::instance());
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, pacer);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [pacer] { pacer->wakeUp(); });
     wakeFd.store(fd);
     return true;
