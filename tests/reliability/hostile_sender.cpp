@@ -141,6 +141,8 @@ int main(int argc, char* argv[]) {
     std::printf("ready\n");
     std::fflush(stdout);
 
+    const char* syncText = std::getenv("KOLVAR_HOSTILE_SYNC_EVERY");
+    const long long syncEvery = syncText ? std::atoll(syncText) : 0;
     FrameMaker maker(seed);
     long long marked = 0;
     int result = 0;
@@ -153,6 +155,7 @@ int main(int argc, char* argv[]) {
             break;
         }
         if (isMarked) ++marked;
+        if (syncEvery > 0 && sent % syncEvery == syncEvery - 1) canWriteSync(handle, 10000);
     }
     if (result == 0 && (status = canWriteSync(handle, 10000)) != canOK)
         result = fail("canWriteSync", status);
