@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <ostream>
 #include <set>
 #include <cstring>
 #include <fcntl.h>
@@ -164,6 +165,9 @@ struct CommandLine {
     std::vector<std::string> words;
     bool service;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const CommandLine& commandLine, std::ostream* out) { *out << commandLine.name; }
 
 class BadCommandLine : public ::testing::TestWithParam<CommandLine> {
 protected:
