@@ -30,6 +30,7 @@
 #include <unistd.h>
 
 #include "app/KolvarCanView.h"
+#include "app/process_environment.h"
 #include "bench/viewer_probe.h"
 #include "can/bus.h"
 #include "platform/canlib.h"
@@ -239,6 +240,7 @@ Q_COREAPP_STARTUP_FUNCTION(hookApplication)
 
 int main(int argc, char* argv[]) {
     mode = envIs("KOLVAR_BENCH_MODE", "startup") ? Mode::Startup : Mode::Run;
+    app::prepareProcessEnvironment();
     if (!installSignalPipe()) return 1;
     const int status = app::main(argc, argv);
     std::printf("BENCH exit status=%d\n", status);
