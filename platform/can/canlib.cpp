@@ -166,6 +166,7 @@ int canOpenChannel(int channel, int flags) {
         shutDownChannel(opened);
         return result;
     }
+    IoThread::stopAtProcessExit();  // the device's plugin is loaded by now
     return handle;
 }
 

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstdlib>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -74,6 +75,19 @@ void IoThread::stopAtExit() {
     delete g_instance->thread_;
     delete g_instance;
     g_instance = nullptr;
+}
+
+// A program that never destroys its application object (the viewer's
+// run-time keeps it for the whole process) runs no post routines, so the
+// thread would still run while exit() destroys the CAN bus plugins' statics,
+// whose objects live on it (the virtual bus server): a close from the wrong
+// thread, then a thread spinning on a dead socket while the process ends.
+// Exit handlers run last-registered first, so registering once a device
+// exists (its plugin's statics are registered by then) stops the thread
+// ahead of them. Does nothing when the post routine ran first.
+void IoThread::stopAtProcessExit() {
+    static std::once_flag registered;
+    std::call_once(registered, [] { std::atexit(&IoThread::stopAtExit); });
 }
 
 bool IoThread::isCurrent() const { return QThread::currentThread() == thread_; }

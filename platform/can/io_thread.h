@@ -30,6 +30,10 @@ public:
     // Called when the QCoreApplication is being destroyed, before the thread
     // ends, so that the layer can close its devices on the thread. [main-thread]
     static void setShutdownHook(void (*hook)());
+    // Makes sure the thread is stopped when the process exits, ahead of the
+    // exit handlers registered so far; call once a device has been created.
+    // [any-thread]
+    static void stopAtProcessExit();
 
 private:
     IoThread();
