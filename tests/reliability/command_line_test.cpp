@@ -80,7 +80,11 @@ struct Outcome {
 // Starts the viewer with exactly these argument bytes (no shell, no
 // conversion), or through /bin/sh when `shellLine` is given, finds its
 // window, reads the mode off the screen and closes it.
-Outcome runViewer(const std::vector<std::string>& words, const char* shellLine = nullptr) {
+// Where the bus button sits in the panel's client area.
+const QPoint kBusButtonCentre(537 + 62 / 2, 62 + 33 / 2);
+
+Outcome runViewer(const std::vector<std::string>& words, const char* shellLine = nullptr,
+                  bool busOnBeforeClose = false, const char* errorFile = "/dev/null") {
     std::vector<std::string> argvWords;
     if (shellLine) {
         argvWords = {"/bin/sh", "-c", shellLine, KOLVAR_VIEWER_PATH};
@@ -104,7 +108,7 @@ Outcome runViewer(const std::vector<std::string>& words, const char* shellLine =
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -142,6 +146,17 @@ Outcome runViewer(const std::vector<std::string>& words, const char* shellLine =
                     colours.insert(image.pixel(x, y));
         // Hidden: plain panel background. Shown: a display with its digits.
         outcome.serviceMode = colours.size() > 1;
+        if (busOnBeforeClose) {
+            QProcess click;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("DISPLAY", QString::fromStdString(displayName()));
+            click.setProcessEnvironment(environment);
+            click.start("xdotool", {"mousemove", "--sync", "--window", window,
+                                    QString::number(kBusButtonCentre.x()),
+                                    QString::number(kBusButtonCentre.y()), "click", "1"});
+            EXPECT_TRUE(click.waitForFinished(10000) && click.exitCode() == 0) << "click failed";
+            QTest::qWait(1500);  // past the first read: the worker loops
+        }
         runOnDisplay(KOLVAR_X_CLOSE_PATH, {window});
     }
     for (int wait = 0; wait < 200 && !outcome.exited; ++wait) {
@@ -232,6 +247,21 @@ INSTANTIATE_TEST_SUITE_P(
 // removed before the program sees it, so the service mode follows.
 TEST_F(BadCommandLine, LanternInDoubleQuotesThroughAShell) {
     expectCleanRun(runViewer({}, "exec \"$0\" \"Lantern\""), true);
+}
+
+// The viewer hosts the virtual bus once the bus is on; the process must
+// still end cleanly, with nothing said on standard error about sockets or
+// threads (its I/O thread once outlived main and met the bus plugin's
+// statics being destroyed).
+TEST_F(BadCommandLine, BusOnThenClosedEndsCleanly) {
+    QTemporaryDir scratch;
+    const std::string errors = scratch.filePath("stderr.txt").toStdString();
+    expectCleanRun(runViewer({"Lantern"}, nullptr, true, errors.c_str()), true);
+    QFile errorFile(QString::fromStdString(errors));
+    ASSERT_TRUE(errorFile.open(QIODevice::ReadOnly));
+    const QString said = QString::fromLocal8Bit(errorFile.readAll());
+    EXPECT_FALSE(said.contains("QSocketNotifier")) << said.toStdString();
+    EXPECT_FALSE(said.contains("QThread")) << said.toStdString();
 }
 
 TEST_F(BadCommandLine, EscapedQuotesThroughAShellKeepTheQuotes) {
