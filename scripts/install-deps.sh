@@ -7,7 +7,7 @@ build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialbus-dev qt6-
             libgl-dev libqt6serialbus6 qt6-qpa-plugins)
 run_pkgs=(xvfb)
 test_pkgs=(libgtest-dev googletest user-mode-linux kmod can-utils iproute2 procps
-           xvfb x11-utils xdotool wmctrl imagemagick)
+           xvfb x11-utils xdotool wmctrl imagemagick clang libclang-rt-14-dev)
 
 case "${1:-test}" in
   run)  wanted=("${build_pkgs[@]}" "${run_pkgs[@]}") ;;
