@@ -92,28 +92,8 @@ void IoThread::stopAtProcessExit() {
 
 bool IoThread::isCurrent() const { return QThread::currentThread() == thread_; }
 
-// The functions travel through a queue of our own under a std::mutex, and
-// Qt's queued call only says "run what is queued": the hand-over from the
-// caller's thread to the I/O thread is then one that ThreadSanitizer can
-// see (Qt's event queue is not instrumented). Order is kept: each call runs
-// at most what was queued before it, in order.
 void IoThread::post(std::function<void()> fn) {
-    {
-        std::lock_guard lock(postedMutex_);
-        posted_.push_back(std::move(fn));
-    }
-    QMetaObject::invokeMethod(context_, [this] { runPosted(); }, Qt::QueuedConnection);
-}
-
-void IoThread::runPosted() {
-    std::function<void()> next;
-    {
-        std::lock_guard lock(postedMutex_);
-        if (posted_.empty()) return;  // an earlier call ran it already
-        next = std::move(posted_.front());
-        posted_.pop_front();
-    }
-    next();
+    QMetaObject::invokeMethod(context_, std::move(fn), Qt::QueuedConnection);
 }
 
 bool IoThread::run(std::function<void()> fn, int timeoutMs) {

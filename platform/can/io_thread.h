@@ -6,9 +6,7 @@
 
 #include <QObject>
 
-#include <deque>
 #include <functional>
-#include <mutex>
 
 class QThread;
 
@@ -40,10 +38,6 @@ public:
 private:
     IoThread();
     static void stopAtExit();
-    void runPosted();  // [io-thread] runs the oldest posted function
-
-    std::mutex postedMutex_;
-    std::deque<std::function<void()>> posted_;
 
     QThread* thread_ = nullptr;
     QObject* context_ = nullptr;  // lives on thread_; target of queued calls
