@@ -2,9 +2,14 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QSocketNotifier>
 #include <QThread>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <condition_variable>
 #include <memory>
@@ -39,13 +44,43 @@ struct Completion {
 
 }  // namespace
 
-IoThread::IoThread() {
-    thread_ = new QThread;
+// The thread's event loop, with the notifier of posted functions created on
+// the thread itself (a socket notifier belongs to the thread that made it).
+class IoThread::Loop : public QThread {
+public:
+    explicit Loop(IoThread* owner) : owner_(owner) {}
+
+protected:
+    void run() override {
+        QSocketNotifier posted(owner_->wakeFd_, QSocketNotifier::Read);
+        QObject::connect(&posted, &QSocketNotifier::activated, &posted,
+                         [owner = owner_] { owner->runPosted(); });
+        exec();
+    }
+
+private:
+    IoThread* owner_;
+};
+
+IoThread::IoThread(int wakeFd) : wakeFd_(wakeFd) {
+    thread_ = new Loop(this);
     thread_->setObjectName(QStringLiteral("kolvar-can-io"));
-    context_ = new QObject;
-    context_->moveToThread(thread_);
-    QObject::connect(thread_, &QThread::finished, context_, &QObject::deleteLater);
     thread_->start();
+}
+
+IoThread::~IoThread() { ::close(wakeFd_); }
+
+void IoThread::runPosted() {
+    // Resets the counter (a spurious wake-up finds it at zero and the read
+    // fails with EAGAIN); the queue, not the count, says what to run.
+    std::uint64_t wakeUps = 0;
+    [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &wakeUps, sizeof wakeUps);
+    std::deque<std::function<void()>> batch;
+    {
+        std::lock_guard lock(postedMutex_);
+        batch.swap(posted_);
+    }
+    for (auto& fn : batch) fn();
 }
 
 IoThread* IoThread::instance() {
@@ -57,7 +92,9 @@ IoThread* IoThread::instance() {
         g_previousFilter = QLoggingCategory::installFilter(silenceCanBusPlugins);
         filterInstalled = true;
     }
-    g_instance = new IoThread;
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) return nullptr;
+    g_instance = new IoThread(wakeFd);
     qAddPostRoutine(&IoThread::stopAtExit);
     return g_instance;
 }
@@ -93,7 +130,14 @@ void IoThread::stopAtProcessExit() {
 bool IoThread::isCurrent() const { return QThread::currentThread() == thread_; }
 
 void IoThread::post(std::function<void()> fn) {
-    QMetaObject::invokeMethod(context_, std::move(fn), Qt::QueuedConnection);
+    {
+        std::lock_guard lock(postedMutex_);
+        posted_.push_back(std::move(fn));
+    }
+    // The eventfd counter keeps wake-ups made before the loop runs; a write
+    // fails only when the counter is full, and then a wake-up is pending.
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
 }
 
 bool IoThread::run(std::function<void()> fn, int timeoutMs) {

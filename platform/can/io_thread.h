@@ -4,9 +4,9 @@
 // the QCoreApplication is destroyed (a virtualcan server tied to a thread that
 // has ended delivers nothing after a reopen, so it is never restarted early).
 
-#include <QObject>
-
+#include <deque>
 #include <functional>
+#include <mutex>
 
 class QThread;
 
@@ -36,11 +36,22 @@ public:
     static void stopAtProcessExit();
 
 private:
-    IoThread();
+    class Loop;
+
+    IoThread(int wakeFd);
+    ~IoThread();
     static void stopAtExit();
+    // [io-thread] Runs every function posted so far, in order.
+    void runPosted();
 
     QThread* thread_ = nullptr;
-    QObject* context_ = nullptr;  // lives on thread_; target of queued calls
+    // Posted functions cross to the I/O thread through this queue, under a
+    // plain mutex, and an eventfd wakes the thread's event loop. Handing them
+    // over in Qt's own event queue would work as well, but its locking is
+    // invisible to ThreadSanitizer, which then flags every hand-over.
+    int wakeFd_ = -1;
+    std::mutex postedMutex_;
+    std::deque<std::function<void()>> posted_;
 };
 
 }  // namespace kolvar::can
