@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+#include "tests/support/virtual_display.h"
 #include "platform/canlib.h"
 #include "tests/measurement/bus_peers.h"
 
@@ -23,34 +24,6 @@ const QPoint kBusButtonCentre(537 + 62 / 2, 62 + 33 / 2);
 const QRect kMeter1Area(159, 310, 181, 125);
 
 // A virtual X server of this test's own; reused when already running.
-class VirtualDisplay {
-public:
-    explicit VirtualDisplay(int number) : name_(":" + QString::number(number)) {
-        const QString socket = "/tmp/.X11-unix/X" + QString::number(number);
-        if (QFile::exists(socket)) return;
-        server_ = std::make_unique<QProcess>();
-        server_->start("Xvfb", {name_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-        if (!server_->waitForStarted(5000)) {
-            server_.reset();
-            return;
-        }
-        for (int wait = 0; wait < 100 && !QFile::exists(socket); ++wait) QTest::qWait(50);
-    }
-    ~VirtualDisplay() {
-        if (!server_) return;
-        server_->terminate();
-        if (!server_->waitForFinished(3000)) server_->kill();
-        server_->waitForFinished(1000);
-    }
-    bool ready() const {
-        return QFile::exists("/tmp/.X11-unix/X" + name_.mid(1));
-    }
-    const QString& name() const { return name_; }
-
-private:
-    QString name_;
-    std::unique_ptr<QProcess> server_;
-};
 
 // Runs a helper program on the display; its standard output, or nothing
 // when it failed.

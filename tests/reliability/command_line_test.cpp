@@ -22,6 +22,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/support/virtual_display.h"
+
 extern char** environ;
 
 namespace {
@@ -34,26 +36,6 @@ constexpr size_t kLongestWord = 128 * 1024 - 1;
 
 std::string displayName() { return ":" + std::to_string(kDisplay); }
 
-class VirtualDisplay {
-public:
-    VirtualDisplay() {
-        if (ready()) return;
-        server_.start("Xvfb", {QString::fromStdString(displayName()), "-screen", "0",
-                               "1280x1024x24", "-nolisten", "tcp"});
-        if (!server_.waitForStarted(5000)) return;
-        for (int wait = 0; wait < 100 && !ready(); ++wait) QTest::qWait(50);
-    }
-    ~VirtualDisplay() {
-        if (server_.state() == QProcess::NotRunning) return;
-        server_.terminate();
-        if (!server_.waitForFinished(3000)) server_.kill();
-        server_.waitForFinished(1000);
-    }
-    static bool ready() { return QFile::exists("/tmp/.X11-unix/X" + QString::number(kDisplay)); }
-
-private:
-    QProcess server_;
-};
 
 // Runs a helper on the display; its standard output, or empty on failure.
 QString runOnDisplay(const QString& program, const QStringList& arguments, int timeoutMs = 10000) {
@@ -184,19 +166,24 @@ struct CommandLine {
 // Names the case in test listings instead of dumping its bytes.
 void PrintTo(const CommandLine& commandLine, std::ostream* out) { *out << commandLine.name; }
 
+void checkOutcome(const Outcome& outcome, bool service);
+
 class BadCommandLine : public ::testing::TestWithParam<CommandLine> {
 protected:
-    static void SetUpTestSuite() { display = new VirtualDisplay; }
+    static void SetUpTestSuite() { display = new VirtualDisplay(kDisplay); }
     static void TearDownTestSuite() {
         delete display;
         display = nullptr;
+    }
+    void expectCleanRun(const Outcome& outcome, bool service) {
+        ASSERT_TRUE(display && display->ready()) << "no X server on " << displayName();
+        checkOutcome(outcome, service);
     }
     static VirtualDisplay* display;
 };
 VirtualDisplay* BadCommandLine::display = nullptr;
 
-void expectCleanRun(const Outcome& outcome, bool service) {
-    ASSERT_TRUE(VirtualDisplay::ready()) << "no X server on " << displayName();
+void checkOutcome(const Outcome& outcome, bool service) {
     EXPECT_TRUE(outcome.windowFound) << "no window; ended with " << outcome.status;
     EXPECT_EQ(outcome.serviceMode, service);
     EXPECT_TRUE(outcome.exited) << "still running after the close request";

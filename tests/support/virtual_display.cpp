@@ -1,0 +1,54 @@
+#include "tests/support/virtual_display.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QThread>
+
+namespace {
+QString socketPath(int number) { return "/tmp/.X11-unix/X" + QString::number(number); }
+QString lockPath(int number) { return "/tmp/.X" + QString::number(number) + "-lock"; }
+
+bool answers(int number) {
+    QLocalSocket socket;
+    socket.connectToServer(socketPath(number));
+    const bool connected = socket.waitForConnected(500);
+    socket.abort();
+    return connected;
+}
+}  // namespace
+
+VirtualDisplay::VirtualDisplay(int number) : number_(number), name_(":" + QString::number(number)) {
+    if (answers(number_)) return;
+    clearStaleFiles();
+    server_ = std::make_unique<QProcess>();
+    server_->start("Xvfb", {name_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    if (!server_->waitForStarted(5000)) {
+        server_.reset();
+        return;
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (!answers(number_) && waited.elapsed() < 10000) {
+        if (server_->state() == QProcess::NotRunning) break;
+        QThread::msleep(50);
+    }
+}
+
+VirtualDisplay::~VirtualDisplay() {
+    if (!server_) return;
+    server_->terminate();
+    if (!server_->waitForFinished(5000)) {
+        server_->kill();
+        server_->waitForFinished(2000);
+    }
+    clearStaleFiles();
+}
+
+bool VirtualDisplay::ready() const { return answers(number_); }
+
+void VirtualDisplay::clearStaleFiles() const {
+    if (answers(number_)) return;
+    QFile::remove(socketPath(number_));
+    QFile::remove(lockPath(number_));
+}
