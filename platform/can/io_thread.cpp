@@ -56,10 +56,18 @@ protected:
         QObject::connect(&posted, &QSocketNotifier::activated, &posted,
                          [owner = owner_] { owner->runPosted(); });
         exec();
+        ranOut_.store(true, std::memory_order_release);
     }
+
+public:
+    // True once run() has returned. Read after wait(): QThread's own join is
+    // invisible to ThreadSanitizer, this atomic makes the hand-back explicit
+    // before the objects the thread used are deleted.
+    bool ranOut() const { return ranOut_.load(std::memory_order_acquire); }
 
 private:
     IoThread* owner_;
+    std::atomic<bool> ranOut_{false};
 };
 
 IoThread::IoThread(int wakeFd) : wakeFd_(wakeFd) {
@@ -109,6 +117,7 @@ void IoThread::stopAtExit() {
     if (!g_instance) return;
     g_instance->thread_->quit();
     g_instance->thread_->wait();
+    if (!static_cast<Loop*>(g_instance->thread_)->ranOut()) return;  // still running: keep it
     delete g_instance->thread_;
     delete g_instance;
     g_instance = nullptr;
