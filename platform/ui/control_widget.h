@@ -10,6 +10,15 @@
 
 class QWidget;
 
+// Reads a display "format" property of a panel definition: "hex" sets
+// *hex, "decimal" clears it; anything else returns false.
+inline bool parseDisplayFormat(const QString& format, bool* hex) {
+    if (format == QLatin1String("hex")) *hex = true;
+    else if (format == QLatin1String("decimal")) *hex = false;
+    else return false;
+    return true;
+}
+
 enum class ControlKind { Ring, ToggleButton, RadioButton, Knob, Meter, Numeric, TextMessage, Decoration };
 
 class ControlWidget {

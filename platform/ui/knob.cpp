@@ -39,11 +39,7 @@ QString UiKnob::configureFromProperties() {
     if (property("maximum").isValid()) maximum_ = property("maximum").toInt();
     if (!(minimum_ < maximum_)) return QStringLiteral("knob minimum is not below its maximum");
     const QString format = property("format").toString();
-    if (format == QLatin1String("hex"))
-        hex_ = true;
-    else if (format == QLatin1String("decimal"))
-        hex_ = false;
-    else
+    if (!parseDisplayFormat(format, &hex_))
         return QStringLiteral("knob format '%1' is neither 'hex' nor 'decimal'").arg(format);
     if (property("dialRect").isValid()) dialRect_ = property("dialRect").toRect();
     if (property("displayRect").isValid()) displayRect_ = property("displayRect").toRect();

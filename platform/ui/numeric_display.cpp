@@ -19,11 +19,7 @@ bool UiNumeric::setNumericValue(double value) {
 
 QString UiNumeric::configureFromProperties() {
     const QString format = property("format").toString();
-    if (format == QLatin1String("hex"))
-        hex_ = true;
-    else if (format == QLatin1String("decimal"))
-        hex_ = false;
-    else
+    if (!parseDisplayFormat(format, &hex_))
         return QStringLiteral("numeric format '%1' is neither 'hex' nor 'decimal'").arg(format);
     if (property("minimum").isValid()) minimum_ = property("minimum").toDouble();
     if (property("maximum").isValid()) maximum_ = property("maximum").toDouble();
