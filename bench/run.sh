@@ -164,7 +164,7 @@ stop_sender() {
 
 start_xvfb() {
   if command -v Xvfb >/dev/null; then
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$out/xvfb.log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 50); do
       [ -e "/tmp/.X11-unix/X${display#:}" ] && return 0

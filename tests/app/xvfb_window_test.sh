@@ -2,7 +2,7 @@
 # Runs the viewer as a user would, on a private X server: finds its window by
 # the title, saves a screenshot, asks the window to close as a window manager
 # does, and expects exit status 0.
-# Usage: xvfb_window_test.sh <viewer> <wm-delete-window tool> <screenshot.png>
+# Usage: xvfb_window_test.sh <viewer> <x-close-window tool> <screenshot.png>
 #        [words for the viewer's command line...]
 set -u
 viewer=$1
@@ -29,7 +29,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Xvfb picks a free display number itself and writes it to descriptor 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [ -s "$work/display" ] && break

@@ -22,7 +22,10 @@ VirtualDisplay::VirtualDisplay(int number) : number_(number), name_(":" + QStrin
     if (answers(number_)) return;
     clearStaleFiles();
     server_ = std::make_unique<QProcess>();
-    server_->start("Xvfb", {name_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    // -noreset: by default the server resets when its last client leaves,
+    // and a viewer connecting in that moment (just after a probe or an
+    // xdotool query went away) is refused and aborts inside Qt.
+    server_->start("Xvfb", {name_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"});
     if (!server_->waitForStarted(5000)) {
         server_.reset();
         return;

@@ -1,6 +1,7 @@
 // Asks an X window to close the way a window manager's close button does: a
 // WM_PROTOCOLS client message carrying WM_DELETE_WINDOW.
-// Usage: kolvar-wm-delete-window <window id, decimal or 0x hex>
+// Usage: kolvar-x-close-window <window id, decimal or 0x hex>; exit status 0
+// once the request was sent.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
