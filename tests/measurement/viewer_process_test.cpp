@@ -160,7 +160,12 @@ TEST_F(ViewerProcess, BusButtonClickMakesTheMeterFollowTheSimulator) {
 
     QProcess sim;
     sim.setProcessEnvironment(peerEnvironment());
-    sim.start(KOLVAR_DEVICE_SIM_PATH, {"--channel", "virtual:0", "--duration", "30"});
+    // Channel 1 rises from 10 to 90 over 4 s and starts again: never the
+    // meter's resting 0, and two screenshots taken well under 4 s apart never
+    // show the same value. (The default sine returns to a value 400 ms later
+    // whenever the peak falls midway, and the test then saw a still meter.)
+    sim.start(KOLVAR_DEVICE_SIM_PATH, {"--channel", "virtual:0", "--duration", "30", "--ch1",
+                                       "ramp:amp=40:offset=50:period=4"});
     ASSERT_TRUE(sim.waitForStarted(5000));
     const std::unique_ptr<QProcess, void (*)(QProcess*)> stopSim(&sim, [](QProcess* running) {
         running->terminate();
@@ -174,7 +179,7 @@ TEST_F(ViewerProcess, BusButtonClickMakesTheMeterFollowTheSimulator) {
     ASSERT_TRUE(clickBusButton(display));
     QTest::qWait(1500);
     const QImage on = screenshot(display, shots.filePath("on.png"));
-    QTest::qWait(400);
+    QTest::qWait(600);
     const QImage later = screenshot(display, shots.filePath("later.png"));
     ASSERT_FALSE(on.isNull());
     ASSERT_FALSE(later.isNull());
