@@ -20,7 +20,6 @@ const UiNameTable* nameTable = nullptr;
 // remove them from the caller's argv, leaving argv[1] null under argc 2.
 int applicationArgc = 1;
 char* applicationArgv[2] = {nullptr, nullptr};
-QApplication* application = nullptr;  // created here only when none existed
 // Nested RunUserInterface calls, innermost last, and their return values.
 std::vector<QEventLoop*> runningLoops;
 
@@ -86,7 +85,7 @@ int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
         applicationArgc = 1;
         // Deliberately never deleted: the application lives as long as the
         // process, like the run-time it stands for.
-        application = new QApplication(applicationArgc, applicationArgv);
+        new QApplication(applicationArgc, applicationArgv);
     } else if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
         ui_runtime::reportError("a non-widget application object already exists");
         return 0;
