@@ -13,35 +13,15 @@
 #include <memory>
 #include <optional>
 
-#include "tests/support/virtual_display.h"
 #include "platform/canlib.h"
 #include "tests/measurement/bus_peers.h"
+#include "tests/support/virtual_display.h"
 
 namespace {
 
 // Places in the panel's client area (top, left, height x width).
 const QPoint kBusButtonCentre(537 + 62 / 2, 62 + 33 / 2);
 const QRect kMeter1Area(159, 310, 181, 125);
-
-// A virtual X server of this test's own; reused when already running.
-
-// Runs a helper program on the display; its standard output, or nothing
-// when it failed.
-std::optional<QString> runOnDisplay(const VirtualDisplay& display, const QString& program,
-                                    const QStringList& arguments, int timeoutMs = 10000) {
-    QProcess helper;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", display.name());
-    helper.setProcessEnvironment(environment);
-    helper.start(program, arguments);
-    if (!helper.waitForFinished(timeoutMs) || helper.exitStatus() != QProcess::NormalExit ||
-        helper.exitCode() != 0) {
-        helper.kill();
-        helper.waitForFinished(1000);
-        return std::nullopt;
-    }
-    return QString::fromLocal8Bit(helper.readAllStandardOutput()).trimmed();
-}
 
 class ViewerProcess : public ::testing::Test {
 protected:
@@ -54,10 +34,12 @@ protected:
         ASSERT_TRUE(viewer.waitForStarted(5000));
         // The window with the viewer's pid that is mapped: its panel.
         for (int attempt = 0; attempt < 100 && window.isEmpty(); ++attempt) {
-            window = runOnDisplay(display, "xdotool",
-                                  {"search", "--onlyvisible", "--pid",
-                                   QString::number(viewer.processId()), "--name",
-                                   "^Kolvar CAN Viewer$"}, 2000)
+            window = display
+                         .run("xdotool",
+                              {"search", "--onlyvisible", "--pid",
+                               QString::number(viewer.processId()), "--name",
+                               "^Kolvar CAN Viewer$"},
+                              2000)
                          .value_or(QString())
                          .section('\n', 0, 0);
             if (window.isEmpty()) QTest::qWait(100);
@@ -66,18 +48,18 @@ protected:
         QTest::qWait(300);  // let it paint its first frame
     }
     bool clickBusButton(const VirtualDisplay& display) {
-        return runOnDisplay(display, "xdotool",
-                            {"mousemove", "--sync", "--window", window,
+        return display
+            .run("xdotool", {"mousemove", "--sync", "--window", window,
                              QString::number(kBusButtonCentre.x()),
                              QString::number(kBusButtonCentre.y()), "click", "1"})
             .has_value();
     }
     QImage screenshot(const VirtualDisplay& display, const QString& path) {
-        runOnDisplay(display, "import", {"-window", window, "png:" + path});
+        display.run("import", {"-window", window, "png:" + path});
         return QImage(path);
     }
     bool closeWindow(const VirtualDisplay& display) {
-        return runOnDisplay(display, KOLVAR_X_CLOSE_PATH, {window}).has_value();
+        return display.run(KOLVAR_X_CLOSE_PATH, {window}).has_value();
     }
     void TearDown() override {
         if (viewer.state() != QProcess::NotRunning) {

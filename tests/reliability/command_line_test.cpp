@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <ostream>
@@ -24,8 +23,6 @@
 
 #include "tests/support/virtual_display.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr int kDisplay = 97;
@@ -33,24 +30,6 @@ constexpr int kDisplay = 97;
 const QRect kChannel1RawArea(288, 412, 50, 21);
 // The kernel takes no single argument longer than this (MAX_ARG_STRLEN).
 constexpr size_t kLongestWord = 128 * 1024 - 1;
-
-std::string displayName() { return ":" + std::to_string(kDisplay); }
-
-
-// Runs a helper on the display; its standard output, or empty on failure.
-QString runOnDisplay(const QString& program, const QStringList& arguments, int timeoutMs = 10000) {
-    QProcess helper;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromStdString(displayName()));
-    helper.setProcessEnvironment(environment);
-    helper.start(program, arguments);
-    if (!helper.waitForFinished(timeoutMs) || helper.exitCode() != 0) {
-        helper.kill();
-        helper.waitForFinished(1000);
-        return {};
-    }
-    return QString::fromLocal8Bit(helper.readAllStandardOutput()).trimmed();
-}
 
 struct Outcome {
     bool windowFound = false;
@@ -60,14 +39,15 @@ struct Outcome {
     std::string said;  // what it wrote on standard error
 };
 
-// Starts the viewer with exactly these argument bytes (no shell, no
-// conversion), or through /bin/sh when `shellLine` is given, finds its
-// window, reads the mode off the screen and closes it.
 // Where the bus button sits in the panel's client area.
 const QPoint kBusButtonCentre(537 + 62 / 2, 62 + 33 / 2);
 
-Outcome runViewer(const std::vector<std::string>& words, const char* shellLine = nullptr,
-                  bool busOnBeforeClose = false) {
+// Starts the viewer on `display` with exactly these argument bytes (no
+// shell, no conversion), or through /bin/sh when `shellLine` is given, finds
+// its window, reads the mode off the screen, switches the bus on when asked
+// and closes the window.
+Outcome runViewer(const VirtualDisplay& display, const std::vector<std::string>& words,
+                  const char* shellLine = nullptr, bool busOnBeforeClose = false) {
     std::vector<std::string> argvWords;
     if (shellLine) {
         argvWords = {"/bin/sh", "-c", shellLine, KOLVAR_VIEWER_PATH};
@@ -80,7 +60,7 @@ Outcome runViewer(const std::vector<std::string>& words, const char* shellLine =
     argv.push_back(nullptr);
 
     std::vector<std::string> environmentWords = {
-        "DISPLAY=" + displayName(), "QT_QPA_PLATFORM=xcb", "KOLVAR_CAN_CHANNELS=virtual",
+        "DISPLAY=" + display.name().toStdString(), "QT_QPA_PLATFORM=xcb", "KOLVAR_CAN_CHANNELS=virtual",
         "KOLVAR_VIRTUALCAN_PORT=" + std::to_string(41000 + getpid() % 20000),
         "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
     std::vector<char*> environment;
@@ -103,8 +83,11 @@ Outcome runViewer(const std::vector<std::string>& words, const char* shellLine =
 
     QString window;
     for (int attempt = 0; attempt < 100 && window.isEmpty(); ++attempt) {
-        window = runOnDisplay("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid),
-                                          "--name", "^Kolvar CAN Viewer$"}, 2000)
+        window = display
+                     .run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid),
+                                      "--name", "^Kolvar CAN Viewer$"},
+                          2000)
+                     .value_or(QString())
                      .section('\n', 0, 0);
         if (window.isEmpty()) {
             int status = 0;
@@ -121,7 +104,7 @@ Outcome runViewer(const std::vector<std::string>& words, const char* shellLine =
         QTest::qWait(400);  // focus gained, first frame painted
         QTemporaryDir shots;
         const QString shot = shots.filePath("viewer.png");
-        runOnDisplay("import", {"-window", window, "png:" + shot});
+        display.run("import", {"-window", window, "png:" + shot});
         const QImage image(shot);
         EXPECT_FALSE(image.isNull()) << "no screenshot";
         std::set<QRgb> colours;
@@ -132,17 +115,16 @@ Outcome runViewer(const std::vector<std::string>& words, const char* shellLine =
         // Hidden: plain panel background. Shown: a display with its digits.
         outcome.serviceMode = colours.size() > 1;
         if (busOnBeforeClose) {
-            QProcess click;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("DISPLAY", QString::fromStdString(displayName()));
-            click.setProcessEnvironment(environment);
-            click.start("xdotool", {"mousemove", "--sync", "--window", window,
-                                    QString::number(kBusButtonCentre.x()),
-                                    QString::number(kBusButtonCentre.y()), "click", "1"});
-            EXPECT_TRUE(click.waitForFinished(10000) && click.exitCode() == 0) << "click failed";
+            const bool clicked =
+                display
+                    .run("xdotool", {"mousemove", "--sync", "--window", window,
+                                     QString::number(kBusButtonCentre.x()),
+                                     QString::number(kBusButtonCentre.y()), "click", "1"})
+                    .has_value();
+            EXPECT_TRUE(clicked) << "click failed";
             QTest::qWait(1500);  // past the first read: the worker loops
         }
-        runOnDisplay(KOLVAR_X_CLOSE_PATH, {window});
+        display.run(KOLVAR_X_CLOSE_PATH, {window});
     }
     for (int wait = 0; wait < 200 && !outcome.exited; ++wait) {
         int status = 0;
@@ -181,7 +163,7 @@ protected:
         display = nullptr;
     }
     void expectCleanRun(const Outcome& outcome, bool service) {
-        ASSERT_TRUE(display && display->ready()) << "no X server on " << displayName();
+        ASSERT_TRUE(display && display->ready()) << "no X server on " << display->name().toStdString();
         checkOutcome(outcome, service);
     }
     static VirtualDisplay* display;
@@ -197,7 +179,7 @@ void checkOutcome(const Outcome& outcome, bool service) {
 }
 
 TEST_P(BadCommandLine, StartsInTheRightModeAndExitsWithZeroOnClose) {
-    expectCleanRun(runViewer(GetParam().words), GetParam().service);
+    expectCleanRun(runViewer(*display, GetParam().words), GetParam().service);
 }
 
 std::string longWord(char fill, size_t length) { return std::string(length, fill); }
@@ -239,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The word in double quotes on a shell's command line: the quotes are
 // removed before the program sees it, so the service mode follows.
 TEST_F(BadCommandLine, LanternInDoubleQuotesThroughAShell) {
-    expectCleanRun(runViewer({}, "exec \"$0\" \"Lantern\""), true);
+    expectCleanRun(runViewer(*display, {}, "exec \"$0\" \"Lantern\""), true);
 }
 
 // The viewer hosts the virtual bus once the bus is on; the process must
@@ -247,14 +229,14 @@ TEST_F(BadCommandLine, LanternInDoubleQuotesThroughAShell) {
 // threads (its I/O thread once outlived main and met the bus plugin's
 // statics being destroyed).
 TEST_F(BadCommandLine, BusOnThenClosedEndsCleanly) {
-    const Outcome outcome = runViewer({"Lantern"}, nullptr, true);
+    const Outcome outcome = runViewer(*display, {"Lantern"}, nullptr, true);
     expectCleanRun(outcome, true);
     EXPECT_EQ(outcome.said.find("QSocketNotifier"), std::string::npos) << outcome.said;
     EXPECT_EQ(outcome.said.find("QThread"), std::string::npos) << outcome.said;
 }
 
 TEST_F(BadCommandLine, EscapedQuotesThroughAShellKeepTheQuotes) {
-    expectCleanRun(runViewer({}, "exec \"$0\" \\\"Lantern\\\""), false);
+    expectCleanRun(runViewer(*display, {}, "exec \"$0\" \\\"Lantern\\\""), false);
 }
 
 }  // namespace

@@ -50,6 +50,22 @@ VirtualDisplay::~VirtualDisplay() {
 
 bool VirtualDisplay::ready() const { return answers(number_); }
 
+std::optional<QString> VirtualDisplay::run(const QString& program, const QStringList& arguments,
+                                           int timeoutMs) const {
+    QProcess helper;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", name_);
+    helper.setProcessEnvironment(environment);
+    helper.start(program, arguments);
+    if (!helper.waitForFinished(timeoutMs) || helper.exitStatus() != QProcess::NormalExit ||
+        helper.exitCode() != 0) {
+        helper.kill();
+        helper.waitForFinished(1000);
+        return std::nullopt;
+    }
+    return QString::fromLocal8Bit(helper.readAllStandardOutput()).trimmed();
+}
+
 void VirtualDisplay::clearStaleFiles() const {
     if (answers(number_)) return;
     QFile::remove(socketPath(number_));

@@ -4,7 +4,9 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <memory>
+#include <optional>
 
 class VirtualDisplay {
 public:
@@ -22,6 +24,11 @@ public:
     bool ready() const;
     // ":<number>", for DISPLAY.
     const QString& name() const { return name_; }
+    // Runs a helper program (xdotool, import, ...) on this display and waits
+    // for it: its standard output, trimmed, or nothing when it did not end
+    // in time or did not exit with 0.
+    std::optional<QString> run(const QString& program, const QStringList& arguments,
+                               int timeoutMs = 10000) const;
 
 private:
     void clearStaleFiles() const;
