@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QThread>
 #include <QWidget>
+#include <set>
 
 #include "app/KolvarCanView.h"
 #include "app/callback_names.h"
@@ -126,4 +127,12 @@ bool MeasuredPanelTest::waitFor(const std::function<bool()>& condition, int time
         QThread::usleep(500);
     }
     return true;
+}
+
+bool MeasuredPanelTest::framesFlow(int timeoutMs) {
+    std::set<int> seen;
+    return waitFor([&] {
+        seen.insert(intValue(NUMERIC_CH1_RAW));
+        return seen.size() >= 6;
+    }, timeoutMs);
 }

@@ -44,6 +44,10 @@ protected:
 
     // Runs the event loop until `condition` holds or `timeoutMs` passes.
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs);
+    // True once the channel-1 raw display has shown six different words
+    // within `timeoutMs`: a changing stream of the chosen identifier reaches
+    // the panel.
+    static bool framesFlow(int timeoutMs = 8000);
 
     int panel = 0;
 };

@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QTest>
 #include <memory>
-#include <set>
 
 #include "app/KolvarCanView.h"
 #include "can/bus.h"
@@ -45,15 +44,6 @@ protected:
                   {"--channel", "virtual:0", "--rate", "200", "--duration", "120"});
         EXPECT_TRUE(sim.waitForStarted(5000));
         return sim;
-    }
-    // The channel-1 word takes at least `distinct` different values within
-    // `timeoutMs`: the simulator's sine reaches the panel.
-    static bool framesFlow(int distinct = 6, int timeoutMs = 8000) {
-        std::set<int> seen;
-        return waitFor([&] {
-            seen.insert(intValue(NUMERIC_CH1_RAW));
-            return static_cast<int>(seen.size()) >= distinct;
-        }, timeoutMs);
     }
     static void killNow(QProcess& process) {
         process.kill();  // SIGKILL: no goodbye on the bus

@@ -7,7 +7,6 @@
 #include <QProcess>
 #include <QTest>
 #include <cstdlib>
-#include <set>
 
 #include "app/KolvarCanView.h"
 #include "can/bus.h"
@@ -54,13 +53,6 @@ protected:
         if (generator.state() == QProcess::NotRunning) return;
         generator.kill();
         generator.waitForFinished(3000);
-    }
-    static bool framesFlow(int timeoutMs = 8000) {
-        std::set<int> seen;
-        return waitFor([&] {
-            seen.insert(intValue(NUMERIC_CH1_RAW));
-            return seen.size() >= 6;
-        }, timeoutMs);
     }
 
     QProcess generator;
