@@ -18,22 +18,33 @@ int entriesOf(const char* directory) {
     closedir(listing);
     return count;
 }
+
+// Calls visit(thread id, thread name) for every thread of the process;
+// false when the task directory cannot be read.
+template <typename Visit>
+bool forEachThread(Visit visit) {
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) return false;
+    while (const dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        visit(entry->d_name, name);
+    }
+    closedir(tasks);
+    return true;
+}
 }  // namespace
 
 int threadCount() { return entriesOf("/proc/self/task"); }
 
 int qtPoolThreadCount() {
     int count = 0;
-    DIR* tasks = opendir("/proc/self/task");
-    if (!tasks) return -1;
-    while (const dirent* entry = readdir(tasks)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        if (std::getline(comm, name) && name == "Thread (pooled)") ++count;
-    }
-    closedir(tasks);
-    return count;
+    const bool listed = forEachThread([&](const char*, const std::string& name) {
+        if (name == "Thread (pooled)") ++count;
+    });
+    return listed ? count : -1;
 }
 
 // The listing's own descriptor is counted too; it is there every time.
@@ -50,16 +61,9 @@ int openCanHandles(int highestHandle) {
 
 std::string censusListing() {
     std::string text;
-    if (DIR* tasks = opendir("/proc/self/task")) {
-        while (const dirent* entry = readdir(tasks)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-            std::string name;
-            std::getline(comm, name);
-            text += "thread " + std::string(entry->d_name) + " " + name + "\n";
-        }
-        closedir(tasks);
-    }
+    forEachThread([&](const char* tid, const std::string& name) {
+        text += "thread " + std::string(tid) + " " + name + "\n";
+    });
     if (DIR* fds = opendir("/proc/self/fd")) {
         while (const dirent* entry = readdir(fds)) {
             if (entry->d_name[0] == '.') continue;
