@@ -23,6 +23,7 @@
 #include <time.h>
 
 #include "platform/canlib.h"
+#include "tests/support/bus_peer.h"
 
 namespace {
 
@@ -34,20 +35,13 @@ long long monotonicMicroseconds() {
     return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
 }
 
-int fail(const char* what, int status) {
-    char text[50] = "";
-    canGetErrorText(status, text, sizeof text);
-    std::fprintf(stderr, "kolvar-meas-sender: %s: %d (%s)\n", what, status, text);
-    return 2;
-}
+constexpr const char* kProgram = "kolvar-meas-sender";
 
-// Queues one frame, retrying while the transmit queue is full.
+int fail(const char* what, int status) { return bus_peer::fail(kProgram, what, status); }
+
+// Queues one 8-byte standard frame, waiting out a full transmit queue.
 int writeFrame(int handle, int32_t frameId, const unsigned char* bytes) {
-    for (;;) {
-        const int status = canWrite(handle, frameId, bytes, 8, canMSG_STD);
-        if (status != canERR_TXFULL) return status;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
+    return bus_peer::writeFrame(handle, frameId, bytes, 8, canMSG_STD, 200);
 }
 
 int flood(int handle, double seconds) {
@@ -98,21 +92,8 @@ int main(int argc, char* argv[]) {
     }
     const int channel = std::atoi(argv[2]);
 
-    int status = canInitializeLibrary();
-    if (status != canOK) return fail("canInitializeLibrary", status);
-    const int handle = canOpenChannel(channel, canOPEN_EXCLUSIVE);
-    if (handle < 0) {
-        const int result = fail("canOpenChannel", handle);
-        canUnloadLibrary();
-        return result;
-    }
-    status = canSetBusParams(handle, canBITRATE_500K, 0, 0, 0, 0, 0);
-    if (status == canOK) status = canBusOn(handle);
-    if (status != canOK) {
-        const int result = fail("canBusOn", status);
-        canUnloadLibrary();
-        return result;
-    }
+    const int handle = bus_peer::goOnBus(kProgram, channel);
+    if (handle < 0) return 2;
     std::printf("ready\n");
     std::fflush(stdout);
 

@@ -20,23 +20,21 @@
 
 #include "platform/canlib.h"
 #include "tests/reliability/hostile_words.h"
+#include "tests/support/bus_peer.h"
 
 namespace {
 
-int fail(const char* what, int status) {
-    char text[50] = "";
-    canGetErrorText(status, text, sizeof text);
-    std::fprintf(stderr, "kolvar-hostile-sender: %s: %d (%s)\n", what, status, text);
-    return 2;
-}
+constexpr const char* kProgram = "kolvar-hostile-sender";
 
-int openByName(const std::string& wanted) {
+int fail(const char* what, int status) { return bus_peer::fail(kProgram, what, status); }
+
+// The layer's number of the channel called `wanted`, or a negative status.
+int channelNamed(const std::string& wanted) {
     int count = 0;
     if (const int status = canGetNumberOfChannels(&count); status != canOK) return status;
     for (int channel = 0; channel < count; ++channel) {
         char name[64] = "";
-        if (canGetChannelName(channel, name, sizeof name) == canOK && wanted == name)
-            return canOpenChannel(channel, canOPEN_EXCLUSIVE);
+        if (canGetChannelName(channel, name, sizeof name) == canOK && wanted == name) return channel;
     }
     return canERR_NOTFOUND;
 }
@@ -104,15 +102,6 @@ private:
     std::mt19937 random_;
 };
 
-// Queues one frame, retrying while the transmit queue is full.
-int writeFrame(int handle, const OutFrame& frame) {
-    for (;;) {
-        const int status = canWrite(handle, frame.id, frame.bytes, frame.dlc, frame.flags);
-        if (status != canERR_TXFULL) return status;
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -127,17 +116,13 @@ int main(int argc, char* argv[]) {
 
     int status = canInitializeLibrary();
     if (status != canOK) return fail("canInitializeLibrary", status);
-    const int handle = openByName(name);
-    if (handle < 0) {
+    const int channel = channelNamed(name);
+    if (channel < 0) {
         canUnloadLibrary();
-        return fail("canOpenChannel", handle);
+        return fail("canOpenChannel", channel);
     }
-    status = canSetBusParams(handle, canBITRATE_500K, 0, 0, 0, 0, 0);
-    if (status == canOK) status = canBusOn(handle);
-    if (status != canOK) {
-        canUnloadLibrary();
-        return fail("canBusOn", status);
-    }
+    const int handle = bus_peer::goOnBus(kProgram, channel);
+    if (handle < 0) return 2;
     std::printf("ready\n");
     std::fflush(stdout);
 
@@ -157,7 +142,7 @@ int main(int argc, char* argv[]) {
     for (long long sent = 0; sent < count; ++sent) {
         bool isMarked = false;
         const OutFrame frame = maker.next(isMarked);
-        status = writeFrame(handle, frame);
+        status = bus_peer::writeFrame(handle, frame.id, frame.bytes, frame.dlc, frame.flags, 100);
         if (status != canOK) {
             result = fail("canWrite", status);
             break;
