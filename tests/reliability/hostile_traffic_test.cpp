@@ -24,8 +24,6 @@
 
 namespace {
 
-bool markedPair(std::uint32_t words) { return carriesMark(words); }
-
 long long framesFromEnvironment() {
     const char* text = std::getenv("KOLVAR_HOSTILE_FRAMES");
     const long long value = text ? std::atoll(text) : 0;
@@ -38,7 +36,7 @@ TEST_F(HostileTraffic, OnlyFramesOfTheChosenIdentifierReachTheMeters) {
     const long long frames = framesFromEnvironment();
     composeIdentifier(0, 0, 1, 10, 5);
     ASSERT_EQ(can_id.load(), kHostileChosenId);
-    resetReadAudit(&markedPair);
+    resetReadAudit(&carriesMark);
     switchBus(true);
     ASSERT_TRUE(CanConnectionRuns());
 
