@@ -10,7 +10,6 @@
 #include "can/hardware.h"
 #include "platform/userint.h"
 
-std::atomic<int> panelHandle{0};
 int debug = 0;
 int plot_channel = 0;
 

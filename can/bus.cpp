@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/KolvarCanView.h"
+#include "panel/panel_contract.h"
 #include "can/hardware.h"
 #include "can/read_thread.h"
 #include "platform/canlib.h"

@@ -1,6 +1,6 @@
 #include "can/can_id.h"
 
-#include "app/KolvarCanView.h"
+#include "panel/panel_contract.h"
 #include "platform/userint.h"
 
 int32_t pre0 = 0;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/KolvarCanView.h"
+#include "panel/panel_contract.h"
 #include "can/bus.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"

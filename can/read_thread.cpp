@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "app/KolvarCanView.h"
+#include "panel/panel_contract.h"
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/frame_format.h"

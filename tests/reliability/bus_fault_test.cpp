@@ -12,9 +12,9 @@
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "platform/canlib.h"
-#include "tests/measurement/bus_peers.h"
-#include "tests/measurement/measured_panel.h"
-#include "tests/measurement/worker_probe.h"
+#include "tests/can/bus_peers.h"
+#include "tests/can/measured_panel.h"
+#include "tests/can/worker_probe.h"
 #include "tests/reliability/process_census.h"
 #include "tests/reliability/read_audit.h"
 

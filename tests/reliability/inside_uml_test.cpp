@@ -12,8 +12,8 @@
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "platform/canlib.h"
-#include "tests/measurement/measured_panel.h"
-#include "tests/measurement/worker_probe.h"
+#include "tests/can/measured_panel.h"
+#include "tests/can/worker_probe.h"
 #include "tests/reliability/process_census.h"
 #include "tests/reliability/read_audit.h"
 

@@ -22,9 +22,9 @@
 #include "platform/canlib.h"
 #include "platform/ui/qt_access.h"
 #include "platform/userint.h"
-#include "tests/measurement/bus_peers.h"
-#include "tests/measurement/measured_panel.h"
-#include "tests/measurement/worker_probe.h"
+#include "tests/can/bus_peers.h"
+#include "tests/can/measured_panel.h"
+#include "tests/can/worker_probe.h"
 #include "tests/reliability/process_census.h"
 #include "tests/reliability/read_audit.h"
 

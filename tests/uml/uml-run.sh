@@ -11,9 +11,11 @@
 # (space-separated names) carried over. Its output goes to this script's
 # standard output. The guest has one slow CPU: pace traffic (cangen -g).
 #
-# Exit status: the command's, or 125 (with a message on stderr) when
-# user-mode Linux cannot start or does not finish within
-# KOLVAR_UML_TIMEOUT seconds (default 600).
+# Exit status: the command's; 125 (with a message on stderr) only when
+# user-mode Linux cannot boot at all (not installed, modules missing, or the
+# guest never reached its init); 1 when the guest booted but did not finish
+# within KOLVAR_UML_TIMEOUT seconds (default 600) or ended without the
+# command's status. A guest that hangs is a failure, never a skip.
 set -u
 
 fail_to_start() {
@@ -46,9 +48,11 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/kolvar-uml.XXXXXX") || fail_to_start "cannot create a work directory"
 trap 'rm -rf "$work"' EXIT
 status_file="$work/status"
+booted_file="$work/booted"
 
 {
   echo '#!/bin/sh'
+  printf 'echo 1 > %q\n' "$booted_file"
   echo 'export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin'
   echo 'mount -t proc proc /proc'
   echo 'mount -t sysfs sysfs /sys'
@@ -84,9 +88,12 @@ timeout --kill-after=10 "$timeout_seconds" "$kernel" mem=1024M root=/dev/root ro
 uml_status=$?
 
 if [ ! -s "$status_file" ]; then
+  [ -s "$booted_file" ] || fail_to_start "user-mode Linux could not boot (status $uml_status)"
   if [ $uml_status -eq 124 ] || [ $uml_status -eq 137 ]; then
-    fail_to_start "user-mode Linux did not finish within ${timeout_seconds} s"
+    echo "uml-run: the guest did not finish within ${timeout_seconds} s" >&2
+  else
+    echo "uml-run: the guest ended without the command's status (status $uml_status)" >&2
   fi
-  fail_to_start "user-mode Linux could not start or the guest ended early (status $uml_status)"
+  exit 1
 fi
 exit "$(cat "$status_file")"

@@ -1,4 +1,4 @@
-#include "tests/measurement/measured_panel.h"
+#include "tests/can/measured_panel.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -18,7 +18,7 @@
 #include "platform/ui/numeric_display.h"
 #include "platform/ui/qt_access.h"
 #include "platform/userint.h"
-#include "tests/measurement/bus_peers.h"
+#include "tests/can/bus_peers.h"
 
 namespace {
 char programName[] = "measurement_test";

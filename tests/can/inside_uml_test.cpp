@@ -16,7 +16,7 @@
 #include "can/hardware.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
-#include "tests/measurement/measured_panel.h"
+#include "tests/can/measured_panel.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "app/KolvarCanView.h"
 #include "can/can_id.h"
 #include "platform/userint.h"
-#include "tests/measurement/measured_panel.h"
+#include "tests/can/measured_panel.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <optional>
 
 #include "platform/canlib.h"
-#include "tests/measurement/bus_peers.h"
+#include "tests/can/bus_peers.h"
 #include "tests/support/virtual_display.h"
 
 namespace {

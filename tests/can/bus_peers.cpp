@@ -1,4 +1,4 @@
-#include "tests/measurement/bus_peers.h"
+#include "tests/can/bus_peers.h"
 
 #include <cstdlib>
 #include <string>

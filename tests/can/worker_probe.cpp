@@ -1,4 +1,4 @@
-#include "tests/measurement/worker_probe.h"
+#include "tests/can/worker_probe.h"
 
 #include <QDir>
 #include <QFile>

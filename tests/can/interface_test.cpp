@@ -11,9 +11,9 @@
 #include "platform/canlib.h"
 #include "platform/userint.h"
 #include "platform/vxlapi.h"
-#include "tests/measurement/bus_peers.h"
-#include "tests/measurement/measured_panel.h"
-#include "tests/measurement/worker_probe.h"
+#include "tests/can/bus_peers.h"
+#include "tests/can/measured_panel.h"
+#include "tests/can/worker_probe.h"
 
 namespace {
 
