@@ -1,5 +1,7 @@
 #include "can/can_id.h"
 
+#include "can/identifier.h"
+
 #include "panel/panel_contract.h"
 #include "platform/userint.h"
 
@@ -9,12 +11,6 @@ int32_t pre2 = 0;
 int32_t pre_id0 = 0;
 int32_t pre_id1 = 0;
 std::atomic<int32_t> can_id{0};
-
-int32_t composeCanId(int32_t pre0Bit, int32_t pre1Bit, int32_t pre2Bit, int32_t preId0,
-                     int32_t preId1) {
-    const int32_t prefix = (pre2Bit << 2) + (pre1Bit << 1) + pre0Bit;
-    return (prefix << 8) + (preId1 << 4) + preId0;
-}
 
 namespace {
 // Reads one identifier control into `target`; on failure the variable keeps

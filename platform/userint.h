@@ -2,9 +2,10 @@
 // User-interface run-time: panels, controls, the event loop, the standard
 // output window and a thread pool, built on Qt 6 Widgets.
 //
-// Status convention (shared by every function here): a result >= 0 is
-// success (a handle, an index or 0); a negative result is one of the
-// UiStatus codes below, and GetUILErrorString() gives its text.
+// Status convention (shared by every function here except InitCVIRTE): a
+// result >= 0 is success (a handle, an index or 0); a negative result is one
+// of the UiStatus codes below, and GetUILErrorString() gives its text.
+// InitCVIRTE keeps the run-time's own form: 1 when it started, 0 when not.
 //
 // Threads: every function is [main-thread] (the thread that called
 // InitCVIRTE and runs RunUserInterface) unless its comment says

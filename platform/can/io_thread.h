@@ -1,8 +1,9 @@
 #pragma once
 // The layer's one I/O thread: a long-lived thread with its own event loop on
-// which every QCanBusDevice is created, used and destroyed. It lives until
-// the QCoreApplication is destroyed (a virtualcan server tied to a thread that
-// has ended delivers nothing after a reopen, so it is never restarted early).
+// which every bus device is created, used and destroyed. It starts on first
+// use and runs until the QCoreApplication is destroyed or the process exits,
+// whichever comes first (stopAtProcessExit); unloading the library does not
+// stop it, and it is never started a second time in one process.
 
 #include <deque>
 #include <functional>

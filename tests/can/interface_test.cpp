@@ -61,7 +61,7 @@ TEST_F(InterfaceSelection, BusButtonUnderVectorOpensNothing) {
     EXPECT_EQ(onoff, 0);
 }
 
-// Mend: changing the interface while a connection runs takes the connection
+// Changing the interface while a connection runs takes the connection
 // down first, and the bus button shows that it is off.
 TEST_F(InterfaceSelection, SwitchingInterfaceWhileRunningStopsTheConnection) {
     switchBus(true);

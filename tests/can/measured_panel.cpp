@@ -13,12 +13,10 @@
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
-#include "platform/ui/knob.h"
-#include "platform/ui/meter.h"
-#include "platform/ui/numeric_display.h"
 #include "platform/ui/qt_access.h"
 #include "platform/userint.h"
 #include "tests/can/bus_peers.h"
+#include "tests/support/shown_text.h"
 
 namespace {
 char programName[] = "measurement_test";
@@ -102,15 +100,7 @@ double MeasuredPanelTest::doubleValue(int control) {
     return value;
 }
 
-QString MeasuredPanelTest::shownText(int control) {
-    QWidget* target = widget(control);
-    if (auto* numeric = qobject_cast<UiNumeric*>(target)) return numeric->displayText();
-    if (auto* meter = qobject_cast<UiMeter*>(target)) return meter->displayText();
-    if (auto* knob = qobject_cast<UiKnob*>(target)) return knob->displayText();
-    if (auto* ring = qobject_cast<QComboBox*>(target)) return ring->currentText();
-    ADD_FAILURE() << "control " << control << " shows no text";
-    return {};
-}
+QString MeasuredPanelTest::shownText(int control) { return ::shownText(panelHandle, control); }
 
 bool MeasuredPanelTest::isShown(int control) {
     int visible = 0;

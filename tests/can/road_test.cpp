@@ -102,7 +102,7 @@ TEST_F(FrameRoad, SilentBusShowsTheLastConnectionsValuesAgainAndAgain) {
     EXPECT_EQ(data[4], 0xAA);
 }
 
-// Mend: a stop wakes the worker's read instead of waiting out its time-out.
+// A stop wakes the worker's read instead of waiting out its time-out.
 TEST_F(FrameRoad, StopDuringTheFirstReadDoesNotWaitForItsTimeOut) {
     switchBus(true);
     ASSERT_TRUE(CanConnectionRuns());
@@ -116,7 +116,7 @@ TEST_F(FrameRoad, StopDuringTheFirstReadDoesNotWaitForItsTimeOut) {
     EXPECT_LT(stopMs, 700);
 }
 
-// Mend: a stop closes the channel only after the worker has left, even with
+// A stop closes the channel only after the worker has left, even with
 // frames pouring in.
 TEST_F(FrameRoad, StopDuringAFloodEndsTheWorkerAndClosesTheChannel) {
     composeIdentifier(0, 0, 1, 10, 5);
@@ -150,7 +150,7 @@ TEST_F(FrameRoad, StopDuringAFloodEndsTheWorkerAndClosesTheChannel) {
     sender.waitForFinished(3000);
 }
 
-// Mend: 200 connections in a row leave no channel open and no worker behind.
+// 200 connections in a row leave no channel open and no worker behind.
 TEST_F(FrameRoad, TwoHundredOnOffCyclesLeaveNothingBehind) {
     composeIdentifier(0, 0, 1, 10, 5);
     for (int cycle = 0; cycle < 200; ++cycle) {
@@ -171,7 +171,7 @@ TEST_F(FrameRoad, TwoHundredOnOffCyclesLeaveNothingBehind) {
     EXPECT_TRUE(waitFor([] { return intValue(NUMERIC_CH1_RAW) == 0xFFF0; }, 5000));
 }
 
-// Mend: on a silent bus the worker sleeps between passes instead of
+// On a silent bus the worker sleeps between passes instead of
 // spinning. A spinning worker uses a whole core; the bound is loose.
 TEST_F(FrameRoad, SilentBusCostsTheWorkerAlmostNoCpu) {
     switchBus(true);
@@ -192,7 +192,7 @@ TEST_F(FrameRoad, SilentBusCostsTheWorkerAlmostNoCpu) {
     EXPECT_LT(share, 0.05);
 }
 
-// Mend: a channel that drops off the bus makes every read fail at once; the
+// A channel that drops off the bus makes every read fail at once; the
 // worker then pauses between passes instead of spinning, and a stop still
 // ends it promptly.
 TEST_F(FrameRoad, ChannelOffTheBusDoesNotMakeTheWorkerSpin) {

@@ -89,7 +89,7 @@ int differingPixels(const QImage& first, const QImage& second, const QRect& area
     return differing;
 }
 
-// Mend: the opening failure prints its one line and ends the process with
+// The opening failure prints its one line and ends the process with
 // status 1, without a crash, a hang or a warning about running threads.
 TEST_F(ViewerProcess, OpeningFailurePrintsItsLineAndExitsWithOne) {
     if (hasSocketCanInterfaces()) GTEST_SKIP() << "SocketCAN interfaces present: channel 0 opens";

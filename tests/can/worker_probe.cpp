@@ -7,6 +7,7 @@
 
 #include "app/KolvarCanView.h"
 #include "platform/ui/qt_access.h"
+#include "tests/support/thread_list.h"
 
 namespace {
 QByteArray readTrimmed(const QString& path) {
@@ -17,12 +18,11 @@ QByteArray readTrimmed(const QString& path) {
 // Calls visit(task directory, thread name) for each thread but the main one.
 template <typename Visit>
 void forEachBackgroundThread(Visit visit) {
-    const QDir tasks("/proc/self/task");
-    const QString mainTid = QString::number(getpid());
-    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (tid == mainTid) continue;
-        visit(tasks.filePath(tid), readTrimmed(tasks.filePath(tid + "/comm")));
-    }
+    const std::string mainTid = std::to_string(getpid());
+    forEachThread([&](const std::string& tid, const std::string& name) {
+        if (tid == mainTid) return;
+        visit(QString::fromStdString("/proc/self/task/" + tid), QByteArray::fromStdString(name));
+    });
 }
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/canlib.h"
+#include "tests/support/thread_list.h"
 
 namespace {
 int entriesOf(const char* directory) {
@@ -19,29 +20,13 @@ int entriesOf(const char* directory) {
     return count;
 }
 
-// Calls visit(thread id, thread name) for every thread of the process;
-// false when the task directory cannot be read.
-template <typename Visit>
-bool forEachThread(Visit visit) {
-    DIR* tasks = opendir("/proc/self/task");
-    if (!tasks) return false;
-    while (const dirent* entry = readdir(tasks)) {
-        if (entry->d_name[0] == '.') continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        visit(entry->d_name, name);
-    }
-    closedir(tasks);
-    return true;
-}
 }  // namespace
 
 int threadCount() { return entriesOf("/proc/self/task"); }
 
 int qtPoolThreadCount() {
     int count = 0;
-    const bool listed = forEachThread([&](const char*, const std::string& name) {
+    const bool listed = forEachThread([&](const std::string&, const std::string& name) {
         if (name == "Thread (pooled)") ++count;
     });
     return listed ? count : -1;
@@ -61,8 +46,8 @@ int openCanHandles(int highestHandle) {
 
 std::string censusListing() {
     std::string text;
-    forEachThread([&](const char* tid, const std::string& name) {
-        text += "thread " + std::string(tid) + " " + name + "\n";
+    forEachThread([&](const std::string& tid, const std::string& name) {
+        text += "thread " + tid + " " + name + "\n";
     });
     if (DIR* fds = opendir("/proc/self/fd")) {
         while (const dirent* entry = readdir(fds)) {

@@ -1,16 +1,9 @@
 #include "panel_fixture.h"
 
-#include <QAbstractButton>
 #include <QApplication>
-#include <QLabel>
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include "platform/ui/knob.h"
-#include "platform/ui/meter.h"
-#include "platform/ui/numeric_display.h"
 
 namespace {
 int recordControl(int panel, int control, int event, void*, int, int) {
@@ -70,15 +63,4 @@ void PanelTest::TearDown() {
         EXPECT_EQ(DiscardPanel(panel), 0);
     }
     QApplication::processEvents();
-}
-
-QString shownText(int panel, int control) {
-    QWidget* widget = uiControlWidget(panel, control);
-    if (auto* ring = qobject_cast<QComboBox*>(widget)) return ring->currentText();
-    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
-    if (auto* knob = qobject_cast<UiKnob*>(widget)) return knob->displayText();
-    if (auto* meter = qobject_cast<UiMeter*>(widget)) return meter->displayText();
-    if (auto* numeric = qobject_cast<UiNumeric*>(widget)) return numeric->displayText();
-    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
-    return {};
 }

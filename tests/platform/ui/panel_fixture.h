@@ -9,6 +9,7 @@
 
 #include "platform/ui/qt_access.h"
 #include "platform/userint.h"
+#include "tests/support/shown_text.h"
 
 struct RecordedEvent {
     int panel;
@@ -34,6 +35,3 @@ protected:
 
     int panel = 0;
 };
-
-// The text shown by a control's widget (ring entry, caption, display text).
-QString shownText(int panel, int control);
