@@ -31,12 +31,11 @@ int ignorePanelEvent(int, int, void*, int, int) { return 0; }
 int readUnguarded(void*) {
     readerRunning.store(true);
     int sum = 0;
-    while (!stopReader.load(std::memory_order_relaxed)) {
-        sum += canaryUnguardedValue;
-        // Keeps the compiler from hoisting the read out of the loop; creates
-        // no ordering that ThreadSanitizer would count.
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-    }
+    // A volatile read is made on every pass, after the start was published:
+    // a plain one could be hoisted above the store and out of the loop, and
+    // would then be ordered before the write.
+    const volatile int* shared = &canaryUnguardedValue;
+    while (!stopReader.load(std::memory_order_relaxed)) sum += *shared;
     return sum & 0;
 }
 
