@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running or testing the viewer
-# needs, when they are missing. Usage: scripts/install-deps.sh run|test
+# needs, when they are missing. Usage: scripts/install-deps.sh run|test|package
 set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialbus-dev qt6-tools-dev
             libgl-dev libqt6serialbus6 qt6-qpa-plugins)
 run_pkgs=(xvfb)
+# Rendering the icons, computing the package's dependencies.
+package_pkgs=(librsvg2-bin dpkg-dev file)
+# Checking the package: its validators and lintian.
+package_check_pkgs=(desktop-file-utils appstream man-db groff-base lintian)
 test_pkgs=(libgtest-dev googletest user-mode-linux kmod can-utils iproute2 procps
            xvfb x11-utils xdotool wmctrl imagemagick clang libclang-rt-14-dev)
 
 case "${1:-test}" in
   run)  wanted=("${build_pkgs[@]}" "${run_pkgs[@]}") ;;
-  test) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  test) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}" "${package_pkgs[@]}" "${package_check_pkgs[@]}") ;;
+  package) wanted=("${build_pkgs[@]}" "${package_pkgs[@]}") ;;
+  *) echo "usage: $0 run|test|package" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -16,4 +16,9 @@ for preset in ci asan tsan; do
   cmake --preset "$preset"
   cmake --build --preset "$preset"
   ctest --preset "$preset"
+  if [ "$preset" = ci ]; then
+    # The Debian package: built from the release build, unpacked (never
+    # installed), its programs run and its files validated.
+    tests/package/check-package.sh build/ci/tests/kolvar-x-close-window
+  fi
 done

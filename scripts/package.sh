@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the release build and leaves it as
+# build/kolvar-can-viewer_<version>_<arch>.deb. Installs what it needs.
+# Install it with: apt install ./build/kolvar-can-viewer_*.deb
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh package
+# The package holds no tests, so the release build leaves them out (and does
+# not need their libraries); an existing build/release is reused.
+cmake --preset release -DKOLVAR_BUILD_TESTS=OFF >/dev/null
+cmake --build --preset release
+
+rm -f build/release/kolvar-can-viewer_*.deb build/kolvar-can-viewer_*.deb
+(cd build/release && cpack -G DEB >cpack.log) || { cat build/release/cpack.log >&2; exit 1; }
+mv build/release/kolvar-can-viewer_*.deb build/
+ls build/kolvar-can-viewer_*.deb
