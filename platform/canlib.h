@@ -1,6 +1,7 @@
 #pragma once
 // CAN driver layer: numbered channels over SocketCAN interfaces and a virtual
-// bus shared by the processes of one machine, built on QtSerialBus.
+// bus shared by the processes of one machine (SocketCAN through QtSerialBus,
+// the virtual bus over loopback TCP).
 //
 // Status convention (shared by every function here): 0 (canOK) is success,
 // a negative value is one of the canStatus codes below; canGetErrorText gives
@@ -12,7 +13,9 @@
 // bus, "socketcan" only the SocketCAN interfaces; any other value, or none,
 // offers both. The list is read by canInitializeLibrary.
 // KOLVAR_VIRTUALCAN_PORT=N moves the virtual bus from its default loopback
-// port 35468 to port N, giving a group of processes (a test) a bus of its own.
+// port 35468 to port N (1..65535), giving a group of processes (a test) a
+// bus of its own; any other value makes canInitializeLibrary fail with
+// canERR_PARAM rather than fall back to the shared port.
 // Example: vcan0 and vcan1 present -> 0 "vcan0", 1 "vcan1", 2 "virtual 0",
 // 3 "virtual 1"; with KOLVAR_CAN_CHANNELS=virtual -> 0 "virtual 0", 1 "virtual 1".
 //

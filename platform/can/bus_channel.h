@@ -6,6 +6,7 @@
 // server exits; nothing in Qt reconnects them).
 
 #include "platform/can/open_channel.h"
+#include "platform/can/virtual_bus_client.h"
 
 #include <QCanBusDevice>
 #include <QObject>
@@ -39,6 +40,8 @@ private:
 
     std::shared_ptr<OpenChannel> channel_;
     QCanBusDevice* device_ = nullptr;
+    // The virtual bus is the layer's own, not a QtSerialBus plugin.
+    std::unique_ptr<VirtualBusClient> virtual_;
     QTimer reconnectTimer_;
     bool closing_ = false;
     std::vector<Frame> batch_;  // reused for every receive batch

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -97,6 +98,9 @@ int canInitializeLibrary() {
     IoThread* io = IoThread::instance();
     if (!io) return canERR_NOTINITIALIZED;  // no QCoreApplication yet
     IoThread::setShutdownHook(&closeAllChannels);
+    // The only thing the caller can get wrong here: a virtual bus port that
+    // is not one, which must not fall back silently to the shared bus.
+    if (kolvar::can::virtualPort(std::getenv("KOLVAR_VIRTUALCAN_PORT")) == 0) return canERR_PARAM;
     Library& lib = library();
     std::lock_guard lock(lib.mutex);
     if (lib.initialized) return canOK;

@@ -1,7 +1,6 @@
 #include "platform/can/channel_list.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,15 +11,19 @@ namespace {
 constexpr int kArphrdCan = 280;  // link type of CAN interfaces in sysfs
 constexpr int kVirtualChannels = 2;
 
-// The virtualcan plugin takes "canN" for its default port, or a URL naming
-// another one.
-std::string virtualInterface(int index, const char* port) {
-    const std::string name = "can" + std::to_string(index);
-    const int number = port ? std::atoi(port) : 0;
-    if (number <= 0 || number > 65535) return name;
-    return "tcp://127.0.0.1:" + std::to_string(number) + "/" + name;
-}
 }  // namespace
+
+uint16_t virtualPort(const char* text) {
+    if (text == nullptr) return kDefaultVirtualPort;
+    const size_t length = std::strlen(text);
+    if (length == 0 || length > 5 || text[0] == '0') return 0;
+    unsigned number = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') return 0;
+        number = number * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+    return number <= 65535 ? static_cast<uint16_t>(number) : 0;
+}
 
 std::vector<std::string> socketCanInterfaces(const std::string& sysfsNet) {
     std::vector<std::string> names;
@@ -37,7 +40,8 @@ std::vector<std::string> socketCanInterfaces(const std::string& sysfsNet) {
 }
 
 std::vector<ChannelInfo> buildChannelList(const std::vector<std::string>& socketCan,
-                                          const char* filter, const char* virtualPort) {
+                                          const char* filter, const char* portText) {
+    const uint16_t port = virtualPort(portText);
     // Any other value, or none, offers every channel.
     const bool virtualOnly = filter != nullptr && std::strcmp(filter, "virtual") == 0;
     const bool socketCanOnly = filter != nullptr && std::strcmp(filter, "socketcan") == 0;
@@ -48,7 +52,7 @@ std::vector<ChannelInfo> buildChannelList(const std::vector<std::string>& socket
         for (const auto& name : socketCan) channels.push_back({"socketcan", name, name});
     if (wantVirtual)
         for (int i = 0; i < kVirtualChannels; ++i)
-            channels.push_back({"virtualcan", virtualInterface(i, virtualPort), "virtual " + std::to_string(i)});
+            channels.push_back({"virtualcan", "can" + std::to_string(i), "virtual " + std::to_string(i), port});
     return channels;
 }
 

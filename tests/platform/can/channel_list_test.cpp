@@ -32,13 +32,17 @@ TEST(ChannelList, SocketCanFirstThenVirtualAndTheFilterNarrowsIt) {
     EXPECT_TRUE(buildChannelList({}, "socketcan").empty());
 }
 
-TEST(ChannelList, VirtualPortMovesTheVirtualBus) {
+TEST(ChannelList, VirtualPortMovesTheVirtualBusAndAnInvalidOneIsNoPort) {
     auto channels = buildChannelList({}, nullptr, nullptr);
     EXPECT_EQ(channels[1].interface, "can1");
+    EXPECT_EQ(channels[1].port, 35468);
     channels = buildChannelList({}, nullptr, "41234");
-    EXPECT_EQ(channels[1].interface, "tcp://127.0.0.1:41234/can1");
+    EXPECT_EQ(channels[1].port, 41234);
     EXPECT_EQ(channels[1].name, "virtual 1");
-    EXPECT_EQ(buildChannelList({}, nullptr, "junk")[0].interface, "can0");
+    // Never a silent fall-back to the shared default port.
+    for (const char* invalid : {"70000", "0", "abc", "-5", "41901abc", "", "065535", "99999"})
+        EXPECT_EQ(buildChannelList({}, nullptr, invalid)[0].port, 0) << invalid;
+    EXPECT_EQ(buildChannelList({}, nullptr, "65535")[0].port, 65535);
 }
 
 TEST(ChannelList, SysfsScanKeepsOnlyCanLinksSortedByName) {

@@ -1,0 +1,101 @@
+#include "platform/can/virtual_bus_client.h"
+
+#include "platform/can/virtual_bus_server.h"
+#include "platform/canlib.h"
+
+#include <QHostAddress>
+
+namespace kolvar::can {
+
+namespace {
+constexpr int kReconnectDelayMs = 150;
+constexpr qint64 kReadChunk = 16 * 1024;
+// Bounds what Qt buffers from a host that sends faster than we read.
+constexpr qint64 kReadBufferBytes = 256 * 1024;
+}  // namespace
+
+VirtualBusClient::VirtualBusClient(std::shared_ptr<OpenChannel> channel)
+    : channel_(std::move(channel)), sendPrefix_(channel_->info.interface + ":") {
+    socket_.setReadBufferSize(kReadBufferBytes);
+    reconnectTimer_.setSingleShot(true);
+    reconnectTimer_.setInterval(kReconnectDelayMs);
+    connect(&reconnectTimer_, &QTimer::timeout, this, &VirtualBusClient::connectToHost);
+    connect(&socket_, &QTcpSocket::connected, this, &VirtualBusClient::onConnected);
+    connect(&socket_, &QTcpSocket::disconnected, this, &VirtualBusClient::onDisconnected);
+    connect(&socket_, &QTcpSocket::errorOccurred, this, [this] {
+        // A refused or failed connect never emits disconnected.
+        if (socket_.state() == QAbstractSocket::UnconnectedState) onDisconnected();
+    });
+    connect(&socket_, &QTcpSocket::readyRead, this, &VirtualBusClient::onReadyRead);
+}
+
+VirtualBusClient::~VirtualBusClient() {
+    reconnectTimer_.stop();
+    socket_.disconnect(this);
+    channel_->setLinkUp(false);
+    socket_.abort();
+}
+
+int VirtualBusClient::open() {
+    if (channel_->info.port == 0) return canERR_PARAM;
+    connectToHost();
+    return canOK;
+}
+
+void VirtualBusClient::connectToHost() {
+    if (socket_.state() != QAbstractSocket::UnconnectedState) return;
+    // Host the bus when the port is free: at the first open, and when the
+    // process that hosted it has gone.
+    VirtualBusServer::forPort(channel_->info.port);
+    socket_.connectToHost(QHostAddress::LocalHost, channel_->info.port);
+}
+
+void VirtualBusClient::onConnected() {
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    lines_ = vbus::LineSplitter();
+    const std::string hello = "connect:" + channel_->info.interface + "\n";
+    socket_.write(hello.data(), static_cast<qint64>(hello.size()));
+    socket_.flush();
+    channel_->setLinkUp(true);
+}
+
+void VirtualBusClient::onDisconnected() {
+    channel_->setLinkUp(false);
+    if (!reconnectTimer_.isActive()) reconnectTimer_.start();
+}
+
+void VirtualBusClient::onReadyRead() {
+    char chunk[kReadChunk];
+    for (;;) {
+        const qint64 got = socket_.read(chunk, sizeof chunk);
+        if (got <= 0) return;
+        const int64_t arrivalUs = steadyMicros();
+        batch_.clear();
+        lines_.feed(
+            chunk, static_cast<size_t>(got),
+            [&](std::string_view line) {
+                Frame frame;
+                const vbus::Reject reason = vbus::parseFrame(line, frame);
+                if (reason != vbus::Reject::None) {
+                    VirtualBusServer::countRejected(reason);
+                    return;
+                }
+                frame.arrivalUs = arrivalUs;
+                batch_.push_back(frame);
+            },
+            [] { VirtualBusServer::countRejected(vbus::Reject::TooLong); });
+        channel_->rx.pushBatch(batch_.data(), batch_.size());
+    }
+}
+
+void VirtualBusClient::write(const Frame& frame) {
+    if (socket_.state() != QAbstractSocket::ConnectedState) return;  // lost, as on a bus nobody listens to
+    out_ = sendPrefix_;
+    out_ += vbus::formatFrame(frame);
+    out_ += '\n';
+    socket_.write(out_.data(), static_cast<qint64>(out_.size()));
+}
+
+void VirtualBusClient::flush() { socket_.flush(); }
+
+}  // namespace kolvar::can

@@ -1,0 +1,125 @@
+#include "platform/can/virtual_bus_protocol.h"
+
+#include "platform/canlib.h"
+
+namespace kolvar::can::vbus {
+
+namespace {
+
+constexpr uint32_t kMaxStandardId = 0x7FF;
+constexpr uint32_t kMaxExtendedId = 0x1FFFFFFF;
+constexpr size_t kMaxDataBytes = 8;
+
+// Decimal digits only, no sign, no leading zeros beyond "0", at most max.
+bool parseDecimal(std::string_view text, uint32_t max, uint32_t& value) {
+    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) return false;
+    uint64_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        number = number * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (number > max) return false;
+    value = static_cast<uint32_t>(number);
+    return true;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "can" followed by a decimal number up to kMaxInterface.
+bool parseInterface(std::string_view text, int& interface) {
+    if (text.substr(0, 3) != "can") return false;
+    uint32_t number = 0;
+    if (!parseDecimal(text.substr(3), kMaxInterface, number)) return false;
+    interface = static_cast<int>(number);
+    return true;
+}
+
+}  // namespace
+
+const char* rejectText(Reject reason) {
+    switch (reason) {
+    case Reject::None: return "accepted";
+    case Reject::TooLong: return "line too long";
+    case Reject::UnknownCommand: return "unknown command";
+    case Reject::BadInterface: return "bad interface";
+    case Reject::BadIdentifier: return "bad identifier";
+    case Reject::BadHex: return "bad hex";
+    case Reject::PayloadTooLong: return "payload too long";
+    case Reject::UnknownFlag: return "unknown flag";
+    }
+    return "unknown";
+}
+
+Reject parseFrame(std::string_view text, Frame& frame) {
+    const size_t first = text.find('#');
+    if (first == std::string_view::npos) return Reject::UnknownCommand;
+    const size_t second = text.find('#', first + 1);
+    if (second == std::string_view::npos) return Reject::UnknownCommand;
+    const std::string_view idText = text.substr(0, first);
+    const std::string_view flagText = text.substr(first + 1, second - first - 1);
+    const std::string_view hex = text.substr(second + 1);
+
+    bool extended = false;
+    bool remote = false;
+    for (const char flag : flagText) {
+        bool& seen = flag == 'X' ? extended : remote;
+        if ((flag != 'X' && flag != 'R') || seen) return Reject::UnknownFlag;
+        seen = true;
+    }
+    uint32_t id = 0;
+    if (!parseDecimal(idText, extended ? kMaxExtendedId : kMaxStandardId, id)) return Reject::BadIdentifier;
+    if (hex.size() % 2 != 0) return Reject::BadHex;
+    for (const char c : hex)
+        if (hexDigit(c) < 0) return Reject::BadHex;
+    if (hex.size() / 2 > kMaxDataBytes) return Reject::PayloadTooLong;
+
+    Frame parsed;
+    parsed.id = static_cast<int32_t>(id);
+    parsed.flags = (extended ? canMSG_EXT : canMSG_STD) | (remote ? canMSG_RTR : 0u);
+    parsed.dlc = static_cast<uint8_t>(hex.size() / 2);
+    if (!remote)
+        for (size_t i = 0; i < parsed.dlc; ++i)
+            parsed.data[i] = static_cast<uint8_t>(hexDigit(hex[2 * i]) << 4 | hexDigit(hex[2 * i + 1]));
+    frame = parsed;
+    return Reject::None;
+}
+
+std::string formatFrame(const Frame& frame) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const bool remote = (frame.flags & canMSG_RTR) != 0;
+    std::string text = std::to_string(static_cast<uint32_t>(frame.id));
+    text += '#';
+    if (frame.flags & canMSG_EXT) text += 'X';
+    if (remote) text += 'R';
+    text += '#';
+    const size_t dlc = frame.dlc > kMaxDataBytes ? kMaxDataBytes : frame.dlc;
+    for (size_t i = 0; i < dlc; ++i) {
+        const uint8_t byte = remote ? 0 : frame.data[i];
+        text += kHex[byte >> 4];
+        text += kHex[byte & 0xF];
+    }
+    return text;
+}
+
+Reject parseCommand(std::string_view line, Command& command) {
+    if (line.size() > kMaxLineLength) return Reject::TooLong;
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return Reject::UnknownCommand;
+    const std::string_view head = line.substr(0, colon);
+    const std::string_view rest = line.substr(colon + 1);
+    if (head == "connect" || head == "disconnect") {
+        if (!parseInterface(rest, command.interface)) return Reject::BadInterface;
+        command.kind = head == "connect" ? Command::Kind::Connect : Command::Kind::Disconnect;
+        return Reject::None;
+    }
+    if (!parseInterface(head, command.interface)) return Reject::UnknownCommand;
+    command.kind = Command::Kind::Send;
+    return parseFrame(rest, command.frame);
+}
+
+}  // namespace kolvar::can::vbus

@@ -1,0 +1,101 @@
+#pragma once
+// The virtual bus's line protocol, as Qt's "virtualcan" plugin speaks it, so
+// that programs built on that plugin share a bus with ours. Plain C++, no Qt:
+// every byte from a socket goes through here first.
+//
+// Client to host, one command a line ('\n'; a '\r' before it is ignored):
+//   connect:can0           subscribe to interface can0 (can0..can9999)
+//   disconnect:can0        unsubscribe
+//   can0:<frame>           send <frame> to every other client on can0
+// Host to client: <frame>, one a line.
+// <frame> = <identifier in decimal>#<flags>#<payload in hex>, flags a subset
+// of "X" (29-bit identifier) and "R" (remote frame; its payload is dlc zero
+// bytes). Examples: "512##0080008000000000", "305419896#X#", "2047#R#0000".
+//
+// Strict: a line longer than kMaxLineLength, an unknown command, a bad
+// identifier, bad or odd-length hex, more than 8 data bytes, or any other
+// flag (the FD flags "F", "B", "E" included) is rejected with its reason.
+
+#include "platform/can/can_frame.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kolvar::can::vbus {
+
+// "can9999:536870911#XR#" and 16 hex digits, with room to spare.
+constexpr size_t kMaxLineLength = 64;
+constexpr int kMaxInterface = 9999;
+
+enum class Reject : uint8_t {
+    None,
+    TooLong,
+    UnknownCommand,
+    BadInterface,
+    BadIdentifier,
+    BadHex,
+    PayloadTooLong,
+    UnknownFlag,
+};
+constexpr size_t kRejectKinds = 8;
+
+// Text for a reason, for logs and reports ("too long", "bad hex", ...).
+const char* rejectText(Reject reason);
+
+// Parses "<id>#<flags>#<hex>" into frame (id, flags as canMSG_*, dlc, data).
+Reject parseFrame(std::string_view text, Frame& frame);
+// The frame as "<id>#<flags>#<hex>" (no line end).
+std::string formatFrame(const Frame& frame);
+
+struct Command {
+    enum class Kind : uint8_t { Connect, Disconnect, Send } kind = Kind::Send;
+    int interface = 0;  // the N of canN
+    Frame frame;        // Send only
+};
+// Parses one line sent by a client (without its '\n').
+Reject parseCommand(std::string_view line, Command& command);
+
+// Cuts a byte stream into lines with bounded memory: a line longer than
+// kMaxLineLength is reported once as TooLong and its remaining bytes are
+// skipped up to the next '\n'.
+class LineSplitter {
+public:
+    // Feeds bytes; calls onLine(std::string_view line) for each complete
+    // line (without '\n' or a trailing '\r') and onTooLong() for each line
+    // cut off.
+    template <typename OnLine, typename OnTooLong>
+    void feed(const char* data, size_t size, OnLine&& onLine, OnTooLong&& onTooLong) {
+        for (size_t i = 0; i < size; ++i) {
+            const char c = data[i];
+            if (c == '\n') {
+                if (!skipping_) {
+                    size_t length = length_;
+                    if (length > 0 && buffer_[length - 1] == '\r') --length;
+                    onLine(std::string_view(buffer_.data(), length));
+                }
+                length_ = 0;
+                skipping_ = false;
+            } else if (skipping_) {
+                continue;
+            } else if (length_ == buffer_.size()) {
+                skipping_ = true;
+                length_ = 0;
+                onTooLong();
+            } else {
+                buffer_[length_++] = c;
+            }
+        }
+    }
+    // Bytes of an unfinished line held now (0 while skipping one).
+    size_t pending() const { return length_; }
+
+private:
+    std::array<char, kMaxLineLength + 1> buffer_{};  // + 1 for a '\r'
+    size_t length_ = 0;
+    bool skipping_ = false;
+};
+
+}  // namespace kolvar::can::vbus
