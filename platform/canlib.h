@@ -102,7 +102,7 @@ int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned fla
 
 // Waits up to timeoutMs until every frame queued by canWrite has been handed
 // to the device. canOK, or canERR_DEVICE when the I/O thread did not finish
-// in time.
+// in time or the device is not connected (frames written meanwhile are lost).
 int canWriteSync(int handle, unsigned long timeoutMs);
 
 // Frames waiting in the receive queue now.

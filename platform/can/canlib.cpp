@@ -279,7 +279,9 @@ int canWriteSync(int handle, unsigned long timeoutMs) {
             channel->bus->flush();
         },
         static_cast<int>(std::min<unsigned long>(timeoutMs, INT32_MAX)));
-    return finished ? canOK : canERR_DEVICE;
+    // Frames handed to a device that is not connected are lost; saying so
+    // lets a sender tell an unreachable bus from a delivered write.
+    return finished && channel->waitLinkUp(0) ? canOK : canERR_DEVICE;
 }
 
 int canGetQueueLevel(int handle, unsigned* count) {

@@ -45,6 +45,12 @@ TEST(SimOptions, ValuesInBothSpellings) {
     EXPECT_EQ(options->channelName, "virtual 1");
     EXPECT_EQ(options->id, 421u);
 
+    // Decimal unless written 0x: a leading zero is not octal.
+    options = parse({"--id", "010", "--count", "010"});
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->id, 10u);
+    EXPECT_EQ(options->count, 10u);
+
     options = parse({"--send", "1A5#F0FF", "--send=100#"});
     ASSERT_TRUE(options);
     ASSERT_EQ(options->sendFrames.size(), 2u);
@@ -57,7 +63,9 @@ TEST(SimOptions, BadOptionsAndValuesNameTheProblem) {
         {"--bogus"},           {"--rate"},           {"--rate", "0"},          {"--rate", "fast"},
         {"--id", "0x800"},     {"--id", "-1"},       {"--byte-order", "2"},    {"--count", "0"},
         {"--duration", "-1"},  {"--ch1", "saw"},     {"--channel", "virtual:2"}, {"--send", "1A5"},
-        {"--replay", "a.log", "--send", "1A5#00"}, {"--send", "1A5#00", "--rate", "10"}, {"extra"}};
+        {"--replay", "a.log", "--send", "1A5#00"}, {"--send", "1A5#00", "--rate", "10"}, {"extra"},
+        {"--rate", "1e-10"},   {"--rate", "inf"},    {"--id", "0x"},           {"--count", " 5"},
+        {"--duration", "0x1p3"}};
     for (const auto& args : bad) {
         std::string error;
         EXPECT_FALSE(parse(args, &error)) << args[0];

@@ -14,6 +14,10 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -81,7 +85,8 @@ protected:
 TEST(SimProgram, BadOptionsExitTwoWithOneLine) {
     for (const QStringList& args : {QStringList{"--rate", "0"}, QStringList{"--nope"},
                                     QStringList{"--ch2", "sine:amp=500"},
-                                    QStringList{"--replay", "/nonexistent/log"}}) {
+                                    QStringList{"--replay", "/nonexistent/log"}, QStringList{"--rate", "1e-10"},
+                                    QStringList{"--replay", "/tmp"}, QStringList{"--replay", "/dev/zero"}}) {
         const SimRun run = runSim(args);
         EXPECT_EQ(run.status, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(run.err.startsWith("kolvar-device-sim: ")) << run.err.toStdString();
@@ -95,6 +100,31 @@ TEST(SimProgram, HelpExitsZero) {
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.out.contains("--replay FILE"));
     EXPECT_TRUE(run.err.isEmpty());
+}
+
+TEST(SimProgram, BusThatCannotBeUsedExitsOneNamingTheCause) {
+    // A socket bound to the port but not listening: nobody can host there.
+    const int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string takenPort = std::to_string(ntohs(address.sin_port));
+    const std::vector<std::pair<std::string, QString>> cases = {
+        {takenPort, "bus cannot be reached"},           {"70000", "KOLVAR_VIRTUALCAN_PORT"},
+        {"0", "KOLVAR_VIRTUALCAN_PORT"},                {"abc", "KOLVAR_VIRTUALCAN_PORT"},
+        {"-5", "KOLVAR_VIRTUALCAN_PORT"},               {"41901abc", "KOLVAR_VIRTUALCAN_PORT"}};
+    for (const auto& [port, cause] : cases) {
+        setenv("KOLVAR_VIRTUALCAN_PORT", port.c_str(), 1);
+        const SimRun run = runSim({"--count", "1"});
+        EXPECT_EQ(run.status, 1) << port;
+        EXPECT_TRUE(run.err.contains(cause)) << run.err.toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+    }
+    unsetenv("KOLVAR_VIRTUALCAN_PORT");
+    ::close(blocker);
 }
 
 TEST(SimProgram, ChannelThatCannotBeOpenedExitsOneWithTheReason) {
@@ -144,10 +174,13 @@ TEST_F(SimOnVirtualBus, ReplaysACandumpLogInItsOwnTiming) {
     std::ofstream(path) << "(1700000000.100000) vcan0 1A5#F0FF100000000000\n"
                            "(1700000000.400000) vcan0 100#01\n"
                            "\n"
+                           "(1700000000.500000) vcan0 20000080#0000000000000000\n"
+                           "(1700000000.600000) vcan0 123##1AABB\n"
                            "(1700000000.700000) vcan0 12345678#AABB\n";
     const auto start = Clock::now();
     const SimRun run = runSim({"--replay", QString::fromStdString(path)});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("skipped 1 error frames and 1 CAN FD frames")) << run.err.toStdString();
     EXPECT_GE(Clock::now() - start, 550ms) << "0.6 s between the first and last frame";
     int32_t id = 0;
     uint8_t data[8] = {};
@@ -167,11 +200,14 @@ TEST_F(SimOnVirtualBus, ReplaysACandumpLogInItsOwnTiming) {
 TEST_F(SimOnVirtualBus, MalformedLogIsRefusedBeforeSending) {
     QTemporaryDir dir;
     const std::string path = dir.filePath("bad.log").toStdString();
-    std::ofstream(path) << "(1.0) vcan0 1A5#00\nnot a log line\n";
-    const SimRun run = runSim({"--replay", QString::fromStdString(path)});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(run.err.contains(":2:")) << run.err.toStdString();
-    EXPECT_EQ(canReadSync(handle_, 300), canERR_NOMSG);
+    // A timestamp far off would overflow the clock and send at once.
+    for (const char* second : {"not a log line\n", "(1e10) vcan0 1A5#00\n"}) {
+        std::ofstream(path) << "(1.0) vcan0 1A5#00\n" << second;
+        const SimRun run = runSim({"--replay", QString::fromStdString(path)});
+        EXPECT_EQ(run.status, 2) << second;
+        EXPECT_TRUE(run.err.contains(":2:")) << run.err.toStdString();
+        EXPECT_EQ(canReadSync(handle_, 300), canERR_NOMSG);
+    }
 }
 
 TEST_F(SimOnVirtualBus, TerminationSignalEndsItCleanly) {

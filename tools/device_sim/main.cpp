@@ -9,12 +9,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/stat.h>
 
 using namespace kolvar::sim;
 using Clock = std::chrono::steady_clock;
@@ -45,12 +49,22 @@ std::string statusText(int status) {
 // reporting the reason.
 int openChannel(const std::string& wanted) {
     int status = canInitializeLibrary();
+    if (status == canERR_PARAM) {
+        // The library's only input is the environment.
+        const char* port = std::getenv("KOLVAR_VIRTUALCAN_PORT");
+        std::fprintf(stderr, "kolvar-device-sim: KOLVAR_VIRTUALCAN_PORT '%s' is not a port from 1 to 65535\n",
+                     port ? port : "");
+        return -1;
+    }
     if (status != canOK) {
         std::fprintf(stderr, "kolvar-device-sim: CAN library: %s\n", statusText(status).c_str());
         return -1;
     }
     int count = 0;
-    canGetNumberOfChannels(&count);
+    if ((status = canGetNumberOfChannels(&count)) != canOK) {
+        std::fprintf(stderr, "kolvar-device-sim: CAN library: %s\n", statusText(status).c_str());
+        return -1;
+    }
     int channel = -1;
     for (int i = 0; i < count && channel < 0; ++i) {
         char name[64];
@@ -70,6 +84,14 @@ int openChannel(const std::string& wanted) {
     if ((status = canSetBusParams(handle, canBITRATE_500K, 0, 0, 0, 0, 0)) != canOK ||
         (status = canBusOn(handle)) != canOK) {
         std::fprintf(stderr, "kolvar-device-sim: channel %s: %s\n", wanted.c_str(),
+                     statusText(status).c_str());
+        canClose(handle);
+        return -1;
+    }
+    // Bus on keeps trying to connect; a bus still unreachable now would take
+    // every frame and deliver none.
+    if ((status = canWriteSync(handle, 1000)) != canOK) {
+        std::fprintf(stderr, "kolvar-device-sim: channel %s: bus cannot be reached (%s)\n", wanted.c_str(),
                      statusText(status).c_str());
         canClose(handle);
         return -1;
@@ -125,19 +147,58 @@ int playLog(int handle, const std::vector<LogLine>& lines, const SimOptions& opt
     return 0;
 }
 
-// Reads a candump -l log; false after reporting the first bad line.
-bool readLog(const std::string& path, std::vector<LogLine>& lines) {
-    std::ifstream in(path);
+// Longest candump -l line read, and most lines kept: the log is held in
+// memory, so neither may grow without bound.
+constexpr size_t kMaxLogLine = 4096;
+constexpr size_t kMaxLogLines = 1000000;
+// Furthest a frame may lie from the first one; beyond it the steady clock's
+// arithmetic overflows and the frame would go at once.
+constexpr double kMaxLogSpanSeconds = 1e8;
+
+struct LogSkips {
+    uint64_t errorFrames = 0;
+    uint64_t fd = 0;
+};
+
+// Reads a candump -l log; false after reporting the first bad line. Lines of
+// kinds the simulator cannot send (error frames, CAN FD) are counted in skips.
+bool readLog(const std::string& path, std::vector<LogLine>& lines, LogSkips& skips) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode))) {
+        std::fprintf(stderr, "kolvar-device-sim: cannot read replay file '%s': not a file or a pipe\n",
+                     path.c_str());
+        return false;
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path.c_str(), "r"), &std::fclose);
     if (!in) {
         std::fprintf(stderr, "kolvar-device-sim: cannot read replay file '%s'\n", path.c_str());
         return false;
     }
-    std::string text;
-    for (int number = 1; std::getline(in, text); ++number) {
-        if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
+    char buffer[kMaxLogLine + 2];
+    for (int number = 1; std::fgets(buffer, sizeof buffer, in.get()); ++number) {
+        std::string text(buffer);
+        if (text.back() != '\n' && !std::feof(in.get())) {
+            std::fprintf(stderr, "kolvar-device-sim: %s:%d: line longer than %zu bytes\n", path.c_str(), number,
+                         kMaxLogLine);
+            return false;
+        }
+        if (text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
         auto line = parseCandumpLine(text);
         if (!line) {
+            if (const char* kind = unsendableCandumpKind(text)) {
+                ++(std::string(kind) == "CAN FD" ? skips.fd : skips.errorFrames);
+                continue;
+            }
             std::fprintf(stderr, "kolvar-device-sim: %s:%d: not a candump -l line\n", path.c_str(), number);
+            return false;
+        }
+        if (!lines.empty() && std::fabs(line->timestamp - lines.front().timestamp) > kMaxLogSpanSeconds) {
+            std::fprintf(stderr, "kolvar-device-sim: %s:%d: timestamp more than %g s from the first\n",
+                         path.c_str(), number, kMaxLogSpanSeconds);
+            return false;
+        }
+        if (lines.size() == kMaxLogLines) {
+            std::fprintf(stderr, "kolvar-device-sim: %s: more than %zu frames\n", path.c_str(), kMaxLogLines);
             return false;
         }
         lines.push_back(*line);
@@ -160,7 +221,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::vector<LogLine> log;
-    if (!options->replayFile.empty() && !readLog(options->replayFile, log)) return 2;
+    LogSkips skips;
+    if (!options->replayFile.empty() && !readLog(options->replayFile, log, skips)) return 2;
 
     QCoreApplication application(argc, argv);
     std::signal(SIGINT, onSignal);
@@ -184,7 +246,14 @@ int main(int argc, char** argv) {
     // Hand everything queued to the device, and give the I/O thread a moment
     // to pass it on (on the virtual bus this process may be relaying for the
     // others) before the channel closes.
-    canWriteSync(handle, 1000);
+    if (const int status = canWriteSync(handle, 1000); status != canOK && result == 0) {
+        std::fprintf(stderr, "kolvar-device-sim: channel %s: frames not delivered (%s)\n",
+                     options->channelName.c_str(), statusText(status).c_str());
+        result = 1;
+    }
+    if (skips.errorFrames + skips.fd > 0)
+        std::fprintf(stderr, "kolvar-device-sim: skipped %llu error frames and %llu CAN FD frames of the replay\n",
+                     static_cast<unsigned long long>(skips.errorFrames), static_cast<unsigned long long>(skips.fd));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     canClose(handle);
     canUnloadLibrary();

@@ -1,5 +1,7 @@
 #include "tools/device_sim/sim_frame.h"
 
+#include "tools/device_sim/sim_number.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -74,14 +76,28 @@ std::optional<LogLine> parseCandumpLine(const std::string& line) {
     std::string stamp, interface, frameText, extra;
     if (!(in >> stamp >> interface >> frameText)) return std::nullopt;
     if (stamp.size() < 3 || stamp.front() != '(' || stamp.back() != ')') return std::nullopt;
-    const std::string number = stamp.substr(1, stamp.size() - 2);
-    char* end = nullptr;
-    const double timestamp = std::strtod(number.c_str(), &end);
-    if (end != number.c_str() + number.size() || !std::isfinite(timestamp)) return std::nullopt;
+    double timestamp = 0;
+    if (!parseReal(stamp.substr(1, stamp.size() - 2), timestamp)) return std::nullopt;
     auto frame = parseCanSend(frameText);
     if (!frame) return std::nullopt;
     // candump may append a direction or flags column ("R", "T"); ignore it.
     return LogLine{timestamp, interface, *frame};
+}
+
+const char* unsendableCandumpKind(const std::string& line) {
+    std::istringstream in(line);
+    std::string stamp, interface, frameText;
+    if (!(in >> stamp >> interface >> frameText) || stamp.front() != '(') return nullptr;
+    const size_t hash = frameText.find('#');
+    if (hash == std::string::npos || hash == 0 || hash > 8) return nullptr;
+    for (size_t i = 0; i < hash; ++i)
+        if (hexValue(frameText[i]) < 0) return nullptr;
+    if (frameText.compare(hash, 2, "##") == 0) return "CAN FD";
+    // candump writes an error frame with its error flag in the identifier.
+    constexpr uint32_t kErrorFlag = 0x20000000;
+    if (hash == 8 && (std::strtoul(frameText.substr(0, 8).c_str(), nullptr, 16) & kErrorFlag) != 0)
+        return "error frame";
+    return nullptr;
 }
 
 }  // namespace kolvar::sim

@@ -44,5 +44,9 @@ struct LogLine {
     SimFrame frame;
 };
 std::optional<LogLine> parseCandumpLine(const std::string& line);
+// For a candump -l line of a kind the simulator cannot send - "CAN FD"
+// ("123##1AABB") or "error frame" (identifier with the error flag
+// 0x20000000) - that kind; null for any other line.
+const char* unsendableCandumpKind(const std::string& line);
 
 }  // namespace kolvar::sim

@@ -1,27 +1,15 @@
 #include "tools/device_sim/sim_options.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include "tools/device_sim/sim_number.h"
 
 namespace kolvar::sim {
 
 namespace {
 
-bool parseUnsigned(const std::string& text, uint64_t& value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoull(text.c_str(), &end, 0);  // 0x prefix: hexadecimal
-    return errno == 0 && end == text.c_str() + text.size();
-}
-
-bool parseDouble(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
-}
+// Slower than one frame in 100 s, a frame's time no longer fits the clock
+// arithmetic of a long run; faster than 100000/s, the layer cannot keep up.
+constexpr double kMinRate = 0.01;
+constexpr double kMaxRate = 100000;
 
 // "vcan0" stays as it is; "virtual:0" / "virtual:1" name the virtual bus.
 bool parseChannel(const std::string& text, std::string& name) {
@@ -44,20 +32,20 @@ std::string simUsage() {
            "  --channel CH        vcan0 (a SocketCAN interface) or virtual:0 / virtual:1\n"
            "                      (the virtual bus); default virtual:0\n"
            "  --id ID             11-bit identifier, decimal or 0x hex; default 0x200\n"
-           "  --rate N            frames per second, 0 < N <= 100000; default 100\n"
+           "  --rate N            frames per second, 0.01 <= N <= 100000; default 100\n"
            "  --ch1 WAVE          channel 1 waveform; default sine:amp=100:period=2\n"
            "  --ch2 WAVE          channel 2 waveform; default ramp:amp=100:period=2\n"
            "                      WAVE = sine|ramp|square|constant[:amp=A][:period=S][:offset=O]\n"
            "  --byte-order N      0 low byte first (default), 1 high byte first\n"
-           "  --count N           stop after N frames\n"
+           "  --count N           stop after N frames (decimal, or 0x hex)\n"
            "  --duration S        stop after S seconds\n"
            "  --replay FILE       play a `candump -l` log in its own timing, then exit\n"
            "  --send ID#DATA      send this frame once (cansend syntax, repeatable, in\n"
            "                      order), then exit; e.g. --send 1A5#F0FF100000000000\n"
            "  --help              this text\n"
            "\n"
-           "Exit status: 0 done or stopped by SIGINT/SIGTERM, 1 channel cannot be used,\n"
-           "2 bad option or value.\n";
+           "Exit status: 0 done or stopped by SIGINT/SIGTERM, 1 channel or bus cannot be\n"
+           "used, 2 bad option, value or replay file.\n";
 }
 
 std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& args, std::string& error) {
@@ -100,12 +88,12 @@ std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& args, 
             if (!parseChannel(value, options.channelName)) return bad("use vcan0 or virtual:0 / virtual:1");
         } else if (name == "--id") {
             uint64_t id = 0;
-            if (!parseUnsigned(value, id) || id > 0x7FF) return bad("an identifier from 0 to 0x7FF");
+            if (!parseWhole(value, id) || id > 0x7FF) return bad("an identifier from 0 to 0x7FF");
             options.id = static_cast<uint32_t>(id);
             streamOptionGiven = true;
         } else if (name == "--rate") {
-            if (!parseDouble(value, options.rate) || options.rate <= 0 || options.rate > 100000)
-                return bad("frames per second, more than 0 and at most 100000");
+            if (!parseReal(value, options.rate) || options.rate < kMinRate || options.rate > kMaxRate)
+                return bad("frames per second, from 0.01 to 100000");
             streamOptionGiven = true;
         } else if (name == "--ch1" || name == "--ch2") {
             std::string why;
@@ -119,11 +107,11 @@ std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& args, 
             streamOptionGiven = true;
         } else if (name == "--count") {
             uint64_t count = 0;
-            if (!parseUnsigned(value, count) || count == 0) return bad("a whole number above 0");
+            if (!parseWhole(value, count) || count == 0) return bad("a whole number above 0");
             options.count = count;
         } else if (name == "--duration") {
             double seconds = 0;
-            if (!parseDouble(value, seconds) || seconds <= 0) return bad("seconds above 0");
+            if (!parseReal(value, seconds) || seconds <= 0) return bad("seconds above 0");
             options.duration = seconds;
         } else if (name == "--replay") {
             if (value.empty()) return bad("a file name");

@@ -1,8 +1,9 @@
 #include "tools/device_sim/waveform.h"
 
+#include "tools/device_sim/sim_number.h"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <numbers>
 #include <sstream>
 #include <vector>
@@ -18,13 +19,6 @@ std::vector<std::string> split(const std::string& text, char separator) {
     while (std::getline(in, part, separator)) parts.push_back(part);
     if (!text.empty() && text.back() == separator) parts.emplace_back();
     return parts;
-}
-
-bool parseNumber(const std::string& text, double& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
 }  // namespace
@@ -57,7 +51,7 @@ std::optional<Waveform> parseWaveform(const std::string& text, std::string& erro
         const size_t equals = parts[i].find('=');
         const std::string key = parts[i].substr(0, equals);
         double value = 0;
-        if (equals == std::string::npos || !parseNumber(parts[i].substr(equals + 1), value)) {
+        if (equals == std::string::npos || !parseReal(parts[i].substr(equals + 1), value)) {
             error = "bad waveform parameter '" + parts[i] + "' (amp=A, period=P, offset=O)";
             return std::nullopt;
         }

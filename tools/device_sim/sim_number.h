@@ -1,0 +1,17 @@
+#pragma once
+// The simulator's one way of reading numbers from the command line and from
+// logs. Plain C++, no Qt.
+//
+// Whole numbers are decimal unless written 0x... (hexadecimal): "010" is
+// ten, never eight. Real numbers are decimal ("2.5", "1e-3"), finite, with
+// no sign other than a leading '-'. Neither takes spaces or a '+'.
+
+#include <cstdint>
+#include <string>
+
+namespace kolvar::sim {
+
+bool parseWhole(const std::string& text, uint64_t& value);
+bool parseReal(const std::string& text, double& value);
+
+}  // namespace kolvar::sim
