@@ -6,8 +6,8 @@
 #
 # Usage: bench/run.sh [--quick]
 #   --quick   fewer frames everywhere, for a trial run (figures are rougher)
-# BENCH_PHASES=idle,latency,memory,startup,fullload (the default) picks the
-# measurements to make; a table with some left out is not a full run.
+# BENCH_PHASES=idle,latency,memory,startup,fullload,paced (the default) picks
+# the measurements to make; a table with some left out is not a full run.
 #
 # Needs: cmake, ninja, Qt 6 with QtSerialBus, user-mode-linux, can-utils,
 # iproute2, xvfb (scripts/install-deps.sh test installs them all).
@@ -25,22 +25,22 @@ chosen_id=0x200      # the identifier the viewer composes at start-up
 chosen_every=4       # one frame in four carries it, the rest other identifiers
 latency_rate=8000
 if [ $quick = 1 ]; then
-  latency_frames=24000; mem_frames=200000; uml_frames=10000; startup_runs=5
+  latency_frames=24000; mem_frames=200000; uml_frames=10000; paced_frames=6000; startup_runs=5
 else
-  latency_frames=80000; mem_frames=1000000; uml_frames=30000; startup_runs=10
+  latency_frames=80000; mem_frames=1000000; uml_frames=30000; paced_frames=20000; startup_runs=10
 fi
 refresh_us=16667     # one refresh of a 60 Hz screen
 display=:95
 
 log() { echo "[bench] $*" >&2; }
-phases=",${BENCH_PHASES:-idle,latency,memory,startup,fullload},"
+phases=",${BENCH_PHASES:-idle,latency,memory,startup,fullload,paced},"
 want() { [[ $phases == *",$1,"* ]]; }
 
 # ---- Build -------------------------------------------------------------------
 log "building (release) in $build"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOLVAR_BUILD_TESTS=OFF >/dev/null ||
   { log "configure failed"; exit 2; }
-cmake --build "$build" --target kolvar-bench-viewer kolvar-bench-send kolvar-bench-flood >/dev/null ||
+cmake --build "$build" --target kolvar-bench-viewer kolvar-bench-send kolvar-bench-flood kolvar-can-viewer >/dev/null ||
   { log "build failed"; exit 2; }
 rm -rf "$out" && mkdir -p "$out" && : >"$out/sender.log"
 
@@ -327,6 +327,46 @@ else
 fi
 fi
 
+# ---- Paced streams under user-mode Linux: the real viewer beside candump --------
+# A device sends a frame every millisecond or so, each arriving alone: cangen
+# paces the same stream to candump and to the real viewer (on the guest's own
+# X server, switched on by a click), with the chosen identifier and with
+# another, at about 1,000 and 2,000 frames/s and at full load.
+if want paced; then
+log "paced: user-mode Linux, vcan0, $paced_frames frames per stream, real viewer on Xvfb"
+uml=$(command -v linux.uml || command -v linux || true)
+P=$out/paced.txt
+if [ -z "$uml" ]; then
+  row "Paced streams (user-mode Linux)" "not measured: no user-mode Linux" "<= 1 x candump" "MISSED"; broken=1
+else
+  TMPDIR=/dev/shm timeout 1200 "$uml" mem=1024M rootfstype=hostfs rootflags=/ rw \
+    init="$root/bench/uml/paced-guest.sh" BENCH_BIN="$build/app" BENCH_OUT="$out" \
+    BENCH_FRAMES="$paced_frames" BENCH_ID="${chosen_id#0x}" BENCH_OTHER=123 \
+    con=null con0=fd:0,fd:1 </dev/null >"$out/uml-paced-console.log" 2>&1
+  if ! grep -q '^guest_done=ok' "$P" 2>/dev/null; then
+    row "Paced streams (user-mode Linux)" "not measured: $(grep guest_done "$P" 2>/dev/null || echo no result)" \
+      "<= 1 x candump" "MISSED"; broken=1
+  else
+    kv() { echo "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
+    idle=$(grep '^idle' "$P")
+    row "Paced: idle, bus on, silent: viewer wake-ups / CPU" \
+      "$(awk -v w="$(kv "$idle" wakeups)" -v t="$(kv "$idle" viewer_ticks)" -v k="$(kv "$idle" tck)" \
+        'BEGIN { printf "%.1f /s, %.2f %% of a core", w / 10, t / k / 10 * 100 }')" "a few /s" \
+      "$(verdict "$(awk -v w="$(kv "$idle" wakeups)" 'BEGIN { print (w / 10 <= 5) }')")"
+    while read -r line; do
+      name=$(kv "$line" name); frames=$(kv "$line" frames); tck=$(kv "$line" tck)
+      cd_us=$(awk -v t="$(kv "$line" candump_ticks)" -v k="$tck" -v n="$frames" 'BEGIN { printf "%.1f", t / k * 1e6 / n }')
+      vw_us=$(awk -v t="$(kv "$line" viewer_ticks)" -v k="$tck" -v n="$frames" 'BEGIN { printf "%.1f", t / k * 1e6 / n }')
+      ratio=$(awk -v a="$vw_us" -v b="$cd_us" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "inf" }')
+      limit=1.0; [[ $name == full* ]] && limit=0.5
+      row "Paced $name ($(kv "$line" rate) frames/s): viewer / candump" \
+        "$vw_us / $cd_us us (x $ratio)" "<= $limit x candump" \
+        "$(verdict "$(awk -v r="$ratio" -v l="$limit" 'BEGIN { print (r != "inf" && r <= l) }')")"
+    done < <(grep '^stream' "$P")
+  fi
+fi
+fi
+
 # ---- Table -------------------------------------------------------------------------
 echo
 printf '| %-62s | %-36s | %-22s | %-6s |\n' "Measure" "Result" "Target" "Verdict"
@@ -338,6 +378,18 @@ for r in "${rows[@]}"; do
 done
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'); $(date -u '+%Y-%m-%d %H:%M UTC')"
+# The viewer's threads during each paced stream: CPU per frame and wake-ups.
+if want paced && grep -q '^guest_done=ok' "$out/paced.txt" 2>/dev/null; then
+  echo
+  echo "Viewer per thread (paced run; us per frame, wake-ups per frame; idle: ticks, wake-ups per s):"
+  awk '/^(idle|stream)/ { for (i = 1; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] }
+         name = ($1 == "idle") ? "idle" : f["name"]; frames = f["frames"]; tck = f["tck"]; next }
+       /^thread/ { for (i = 1; i <= NF; i++) { split($i, kv, "="); t[kv[1]] = kv[2] }
+         if (t["ticks"] == 0 && t["wakeups"] == 0) next
+         if (name == "idle") printf "  %-18s %-16s %6d ticks %8.1f wake-ups/s\n", name, t["name"], t["ticks"], t["wakeups"] / 10
+         else printf "  %-18s %-16s %8.1f us %8.2f wake-ups\n", name, t["name"], t["ticks"] / tck * 1e6 / frames, t["wakeups"] / frames }' \
+    "$out/paced.txt"
+fi
 echo "Logs: $out"
 
 [ $broken = 1 ] && exit 2

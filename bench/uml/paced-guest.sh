@@ -1,0 +1,136 @@
+#!/bin/bash
+# Init of the user-mode Linux guest for the paced run (started by
+# bench/run.sh). The real viewer runs on an X server of the guest's own, is
+# switched on by a click on its bus button, and receives the same cangen
+# streams as candump, side by side.
+# Environment, from the kernel command line:
+#   BENCH_BIN     directory of kolvar-can-viewer
+#   BENCH_OUT     directory for the results (on the host)
+#   BENCH_FRAMES  frames per stream
+#   BENCH_ID      the viewer's chosen identifier (hex without 0x, 200 at start-up)
+#   BENCH_OTHER   an identifier the viewer does not show (hex without 0x)
+#
+# Writes to $BENCH_OUT/paced.txt: one "idle ..." line (bus on, silent), one
+# "stream ..." line per stream and, after each, "thread ..." lines with the
+# viewer's CPU per thread during that stream.
+
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+out="$BENCH_OUT/paced.txt"
+scratch=/dev/shm
+display=:96
+
+finish() {
+  echo "guest_done=$1" >>"$out"
+  sync
+  poweroff -f
+}
+
+setup() {
+  # /tmp gets a tmpfs of the guest's own, so the guest's X server socket
+  # never lands in the host's /tmp.
+  mount -t proc proc /proc && mount -t sysfs sys /sys &&
+    mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm &&
+    mount -t tmpfs -o mode=1777 tmpfs /tmp || return 1
+  ip link set lo up
+  local m=/usr/lib/uml/modules/$(uname -r)/kernel
+  insmod $m/net/can/can.ko && insmod $m/net/can/can-raw.ko &&
+    insmod $m/drivers/net/can/dev/can-dev.ko && insmod $m/drivers/net/can/vcan.ko || return 1
+  ip link add dev vcan0 type vcan && ip link set vcan0 txqueuelen 10000 up || return 1
+  sysctl -q -w net.core.rmem_max=33554432 net.core.rmem_default=33554432 || return 1
+}
+
+# utime + stime of a process (or of one thread: PID/task/TID), in clock ticks.
+cpu_ticks() {
+  local s
+  s=$(cat "/proc/$1/stat" 2>/dev/null) || { echo 0; return; }
+  s=${s##*) }  # the command name may hold spaces; fields after it are plain
+  read -r -a f <<<"$s"
+  echo $((f[11] + f[12]))
+}
+
+# "tid:ticks:wakeups" for every thread of the viewer; wake-ups are voluntary
+# context switches (each one a sleep that ended).
+thread_snapshot() {
+  local t tid
+  for t in /proc/"$viewer"/task/*; do
+    tid=${t##*/}
+    echo "$tid:$(cpu_ticks "$viewer/task/$tid"):$(sed -n 's/^voluntary_ctxt_switches:[[:space:]]*//p' "$t/status")"
+  done
+}
+
+# thread_lines BEFORE AFTER: one "thread" line per thread present at the end.
+thread_lines() {
+  local line tid ticks wakes before b_ticks b_wakes comm
+  for line in $2; do
+    IFS=: read -r tid ticks wakes <<<"$line"
+    before=$(tr ' ' '\n' <<<"$1" | grep "^$tid:")
+    IFS=: read -r _ b_ticks b_wakes <<<"${before:-$tid:0:0}"
+    comm=$(tr ' ' '_' <"/proc/$viewer/task/$tid/comm" 2>/dev/null)
+    echo "thread name=${comm:-gone} tid=$tid ticks=$((ticks - b_ticks)) wakeups=$((wakes - b_wakes))"
+  done
+}
+
+setup || finish "setup_failed"
+: >"$out"
+tck=$(getconf CLK_TCK)
+
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >$scratch/xvfb.log 2>&1 &
+for _ in $(seq 100); do [ -e /tmp/.X11-unix/X${display#:} ] && break; sleep 0.1; done
+[ -e /tmp/.X11-unix/X${display#:} ] || finish "no_x_server"
+
+mkdir -m 0700 $scratch/xdg
+DISPLAY=$display QT_QPA_PLATFORM=xcb KOLVAR_CAN_CHANNELS=socketcan XDG_RUNTIME_DIR=$scratch/xdg HOME=$scratch \
+  "$BENCH_BIN/kolvar-can-viewer" >"$BENCH_OUT/paced-viewer.out" 2>"$BENCH_OUT/paced-viewer.err" &
+viewer=$!
+window=$(DISPLAY=$display timeout 60 xdotool search --sync --onlyvisible --name '^Kolvar CAN Viewer$' | head -n1)
+[ -n "$window" ] || finish "no_window"
+sleep 1
+# The bus button, at its place on the panel (537,62 62x33): a user's click.
+DISPLAY=$display xdotool mousemove --sync --window "$window" 568 78 click 1
+for _ in $(seq 100); do grep -q vcan0 /proc/net/can/rcvlist_all 2>/dev/null && break; sleep 0.1; done
+grep -q vcan0 /proc/net/can/rcvlist_all || finish "bus_not_on"
+sleep 3  # past the first read's wait and the repaint that follows
+
+# Idle: bus on, nothing arriving.
+s0=$(thread_snapshot); v0=$(cpu_ticks "$viewer")
+sleep 10
+s1=$(thread_snapshot); v1=$(cpu_ticks "$viewer")
+wakes=0
+for line in $(thread_lines "$s0" "$s1" | sed -n 's/.*wakeups=//p'); do wakes=$((wakes + line)); done
+echo "idle seconds=10 tck=$tck viewer_ticks=$((v1 - v0)) wakeups=$wakes" >>"$out"
+thread_lines "$s0" "$s1" >>"$out"
+
+# stream NAME GAP_MS ID: one cangen stream to both receivers.
+stream() {
+  candump -d vcan0 >$scratch/candump.out &
+  local dump=$! t0 t1
+  sleep 1
+  local d0 v0 s0 d1 v1 s1 received
+  d0=$(cpu_ticks $dump); v0=$(cpu_ticks "$viewer"); s0=$(thread_snapshot)
+  t0=$(date +%s%N)
+  cangen vcan0 -g "$2" -I "$3" -L 8 -D i -n "$BENCH_FRAMES"
+  t1=$(date +%s%N)
+  for _ in $(seq 100); do
+    [ "$(grep -vc DROPCOUNT $scratch/candump.out)" -ge "$BENCH_FRAMES" ] && break
+    sleep 0.2
+  done
+  sleep 1
+  d1=$(cpu_ticks $dump); v1=$(cpu_ticks "$viewer"); s1=$(thread_snapshot)
+  kill -INT $dump; wait $dump
+  received=$(grep -vc DROPCOUNT $scratch/candump.out)
+  echo "stream name=$1 rate=$((BENCH_FRAMES * 1000000000 / (t1 - t0 + 1))) frames=$BENCH_FRAMES tck=$tck" \
+    "candump_ticks=$((d1 - d0)) viewer_ticks=$((v1 - v0)) candump_received=$received" >>"$out"
+  thread_lines "$s0" "$s1" >>"$out"
+}
+
+stream paced1000_chosen 1 "$BENCH_ID"
+stream paced1000_other 1 "$BENCH_OTHER"
+stream paced2000_chosen 0.5 "$BENCH_ID"
+stream paced2000_other 0.5 "$BENCH_OTHER"
+stream full_chosen 0 "$BENCH_ID"
+stream full_other 0 "$BENCH_OTHER"
+
+kill -TERM "$viewer"
+wait "$viewer"
+echo "viewer_exit=$?" >>"$out"
+finish ok
