@@ -1,7 +1,7 @@
 #pragma once
-// CAN driver layer: numbered channels over SocketCAN interfaces and a virtual
-// bus shared by the processes of one machine (SocketCAN through QtSerialBus,
-// the virtual bus over loopback TCP).
+// CAN driver layer: numbered channels over SocketCAN interfaces (raw CAN
+// sockets) and a virtual bus shared by the processes of one machine (over
+// loopback TCP).
 //
 // Status convention (shared by every function here): 0 (canOK) is success,
 // a negative value is one of the canStatus codes below; canGetErrorText gives
@@ -26,8 +26,10 @@
 // standard-identifier data frames match an identifier in canReadSpecificSkip.
 //
 // Threads: every function is [any-thread]. A QCoreApplication must exist
-// before canInitializeLibrary. All devices live on one I/O thread owned by
-// the layer; callers never block it.
+// before canInitializeLibrary. The virtual bus's devices live on one I/O
+// thread owned by the layer; callers never block it. A SocketCAN channel is
+// read by the thread that reads: a waiting read sleeps on the channel's raw
+// CAN socket and takes everything queued there at once.
 
 #include <cstdint>
 
@@ -95,6 +97,11 @@ int canReadSpecificSkip(int handle, int32_t id, void* msg, unsigned* dlc, unsign
 // without taking it. canOK when a frame is queued, canERR_NOMSG after the
 // time-out, canERR_OFFBUS at once when the channel is or goes off the bus.
 int canReadSync(int handle, unsigned long timeoutMs);
+
+// Wakes every read waiting on the channel (canReadWait, canReadSync): each
+// returns canERR_NOMSG at once, or canOK when a frame is queued. Lets a
+// reader that sleeps until the next frame look at new settings.
+int canWakeReads(int handle);
 
 // Queues one frame for sending; never blocks. canERR_TXFULL when the
 // transmit queue is full.

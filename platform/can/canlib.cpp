@@ -21,6 +21,7 @@ using kolvar::can::ChannelInfo;
 using kolvar::can::Frame;
 using kolvar::can::IoThread;
 using kolvar::can::OpenChannel;
+using kolvar::can::SocketCanChannel;
 
 namespace {
 
@@ -61,6 +62,12 @@ std::shared_ptr<OpenChannel> findChannel(int handle) {
 void shutDownChannel(const std::shared_ptr<OpenChannel>& channel) {
     channel->rx.close();
     channel->tx.clear();
+    if (channel->socketCan) {
+        // The socket is closed with the channel's last reference, once no
+        // call is using it any more.
+        channel->socketCan->wakeWaiters();
+        return;
+    }
     IoThread* io = IoThread::instance();
     if (!io) return;
     io->run(
@@ -149,6 +156,15 @@ int canOpenChannel(int channel, int flags) {
         for (const auto& [otherHandle, other] : lib.open)
             if (other->index == channel && (exclusive || other->exclusive)) return canERR_INUSE;
         opened = std::make_shared<OpenChannel>(channel, lib.channels[channel], exclusive);
+        if (opened->info.plugin == "socketcan") {
+            // Opening a socket takes no time worth leaving the lock for.
+            auto socket = std::make_unique<SocketCanChannel>(opened->info.interface, opened->rx);
+            if (const int result = socket->open(); result != canOK) return result;
+            opened->socketCan = std::move(socket);
+            handle = lib.nextHandle++;
+            lib.open.emplace(handle, opened);
+            return handle;
+        }
         handle = lib.nextHandle++;
         lib.open.emplace(handle, opened);  // reserved: a concurrent open sees it
     }
@@ -182,6 +198,9 @@ int canSetBusParams(int handle, long freq, unsigned, unsigned, unsigned, unsigne
     else if (freq == canBITRATE_1M) bitsPerSecond = 1000000;
     else if (freq > 0 && freq <= 1000000) bitsPerSecond = static_cast<int>(freq);
     else return canERR_PARAM;
+    // SocketCAN takes a bit rate only from a privileged user on a downed
+    // interface (ip link); a connection on a running interface stands as it is.
+    if (channel->socketCan) return canOK;
     const bool finished = IoThread::instance()->run(
         [channel, bitsPerSecond] {
             if (channel->bus) channel->bus->setBitRate(bitsPerSecond);
@@ -193,6 +212,11 @@ int canSetBusParams(int handle, long freq, unsigned, unsigned, unsigned, unsigne
 int canBusOn(int handle) {
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
+    if (channel->socketCan) {
+        channel->socketCan->pull();  // off the bus still: what came before is discarded
+        channel->rx.busOn();
+        return canOK;
+    }
     channel->rx.busOn();
     channel->waitLinkUp(kLinkUpTimeoutMs);  // not connected yet: it keeps trying
     return canOK;
@@ -203,6 +227,7 @@ int canBusOff(int handle) {
     if (!channel) return canERR_INVHANDLE;
     channel->rx.busOff();
     channel->tx.clear();
+    if (channel->socketCan) channel->socketCan->wakeWaiters();
     return canOK;
 }
 
@@ -225,7 +250,8 @@ int canReadWait(int handle, int32_t* id, void* msg, unsigned* dlc, unsigned* fla
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
     Frame frame;
-    const int status = channel->rx.takeWait(frame, timeoutMs);
+    const int status = channel->socketCan ? channel->socketCan->takeWait(frame, timeoutMs)
+                                          : channel->rx.takeWait(frame, timeoutMs);
     if (status == canOK) fillOutputs(frame, id, msg, dlc, flags, time);
     return status;
 }
@@ -235,7 +261,13 @@ int canReadSpecificSkip(int handle, int32_t id, void* msg, unsigned* dlc, unsign
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
     Frame frame;
-    const int status = channel->rx.takeSpecificSkip(id, frame);
+    int status = channel->rx.takeSpecificSkip(id, frame);
+    // Frames still in the socket came after every queued one: read them
+    // only when the queue held no match.
+    if (status == canERR_NOMSG && channel->socketCan) {
+        channel->socketCan->pull();
+        status = channel->rx.takeSpecificSkip(id, frame);
+    }
     if (status == canOK) fillOutputs(frame, nullptr, msg, dlc, flags, time);
     return status;
 }
@@ -243,7 +275,15 @@ int canReadSpecificSkip(int handle, int32_t id, void* msg, unsigned* dlc, unsign
 int canReadSync(int handle, unsigned long timeoutMs) {
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
-    return channel->rx.waitAny(timeoutMs);
+    return channel->socketCan ? channel->socketCan->waitAny(timeoutMs) : channel->rx.waitAny(timeoutMs);
+}
+
+int canWakeReads(int handle) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    channel->rx.interruptWaits();
+    if (channel->socketCan) channel->socketCan->wakeWaiters();
+    return canOK;
 }
 
 int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned flags) {
@@ -258,6 +298,7 @@ int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned fla
     frame.flags = (extended ? canMSG_EXT : canMSG_STD) | (flags & canMSG_RTR);
     frame.dlc = static_cast<uint8_t>(dlc);
     if (msg && !(flags & canMSG_RTR)) std::memcpy(frame.data, msg, dlc);
+    if (channel->socketCan) return channel->socketCan->write(frame);
     if (!channel->tx.push(frame)) return canERR_TXFULL;
     // One wake-up drains everything queued until the I/O thread gets to it.
     if (!channel->txWakePending.exchange(true)) {
@@ -272,6 +313,7 @@ int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned fla
 int canWriteSync(int handle, unsigned long timeoutMs) {
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
+    if (channel->socketCan) return canOK;  // canWrite hands every frame to the socket at once
     const bool finished = IoThread::instance()->run(
         [channel] {
             if (!channel->bus) return;
@@ -288,6 +330,7 @@ int canGetQueueLevel(int handle, unsigned* count) {
     if (!count) return canERR_PARAM;
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
+    if (channel->socketCan) channel->socketCan->pull();
     *count = static_cast<unsigned>(channel->rx.size());
     return canOK;
 }

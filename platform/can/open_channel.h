@@ -6,11 +6,13 @@
 
 #include "platform/can/channel_list.h"
 #include "platform/can/rx_queue.h"
+#include "platform/can/socketcan_channel.h"
 #include "platform/can/tx_queue.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 namespace kolvar::can {
@@ -25,6 +27,10 @@ struct OpenChannel {
     const ChannelInfo info;
     const bool exclusive;
     RxQueue rx;
+    // Set for a SocketCAN channel before its handle is handed out, then
+    // fixed: its readers and writers use the socket directly, and tx, bus
+    // and the I/O thread stay unused.
+    std::unique_ptr<SocketCanChannel> socketCan;
     TxQueue tx;
     std::atomic<bool> txWakePending{false};  // a drain of tx is queued on the I/O thread
     BusChannel* bus = nullptr;               // [io-thread] the device's owner; null once closed

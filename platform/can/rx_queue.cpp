@@ -71,12 +71,14 @@ void RxQueue::take(Frame& out) {
 int RxQueue::takeWait(Frame& out, unsigned long timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock lock(mutex_);
+    const uint64_t interruptions = interruptions_.load(std::memory_order_relaxed);
     for (;;) {
         if (int status = stateStatusLocked(); status != canOK) return status;
         if (!ring_.empty()) {
             take(out);
             return canOK;
         }
+        if (interruptions_.load(std::memory_order_relaxed) != interruptions) return canERR_NOMSG;
         if (readable_.wait_until(lock, deadline) == std::cv_status::timeout) {
             if (int status = stateStatusLocked(); status != canOK) return status;
             if (ring_.empty()) return canERR_NOMSG;
@@ -100,14 +102,38 @@ int RxQueue::takeSpecificSkip(int32_t id, Frame& out) {
 int RxQueue::waitAny(unsigned long timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock lock(mutex_);
+    const uint64_t interruptions = interruptions_.load(std::memory_order_relaxed);
     for (;;) {
         if (int status = stateStatusLocked(); status != canOK) return status;
         if (!ring_.empty()) return canOK;
+        if (interruptions_.load(std::memory_order_relaxed) != interruptions) return canERR_NOMSG;
         if (readable_.wait_until(lock, deadline) == std::cv_status::timeout) {
             if (int status = stateStatusLocked(); status != canOK) return status;
             return ring_.empty() ? canERR_NOMSG : canOK;
         }
     }
+}
+
+int RxQueue::tryTake(Frame& out) {
+    std::lock_guard lock(mutex_);
+    if (int status = stateStatusLocked(); status != canOK) return status;
+    if (ring_.empty()) return canERR_NOMSG;
+    take(out);
+    return canOK;
+}
+
+int RxQueue::readyStatus() const {
+    std::lock_guard lock(mutex_);
+    if (int status = stateStatusLocked(); status != canOK) return status;
+    return ring_.empty() ? canERR_NOMSG : canOK;
+}
+
+void RxQueue::interruptWaits() {
+    {
+        std::lock_guard lock(mutex_);
+        interruptions_.fetch_add(1, std::memory_order_relaxed);
+    }
+    readable_.notify_all();
 }
 
 }  // namespace kolvar::can

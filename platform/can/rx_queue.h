@@ -37,6 +37,9 @@ public:
     void pushBatch(const Frame* frames, size_t count);
     // [io-thread] Counts one received error frame.
     void countErrorFrame() { errorFrames_.fetch_add(1, std::memory_order_relaxed); }
+    // Counts frames lost before they reached the queue (the kernel's socket
+    // buffer overflowed).
+    void addDropped(uint64_t count) { dropped_.fetch_add(count, std::memory_order_relaxed); }
 
     // Takes the oldest frame, waiting up to timeoutMs. canOK, canERR_NOMSG on
     // time-out, canERR_OFFBUS when off the bus (at once, or as soon as the
@@ -48,6 +51,16 @@ public:
     int takeSpecificSkip(int32_t id, Frame& out);
     // Waits up to timeoutMs for a queued frame without taking it.
     int waitAny(unsigned long timeoutMs);
+    // takeWait and waitAny without waiting.
+    int tryTake(Frame& out);
+    int readyStatus() const;
+
+    // Ends every wait in progress (takeWait, waitAny) with canERR_NOMSG, or
+    // with a frame queued meanwhile; the channel's state is unchanged.
+    void interruptWaits();
+    // How many times the waits were interrupted; a waiter compares it with
+    // the value it started with.
+    uint64_t interruptions() const { return interruptions_.load(std::memory_order_relaxed); }
 
     size_t size() const {
         std::lock_guard lock(mutex_);
@@ -74,6 +87,7 @@ private:
     std::atomic<uint64_t> dropped_{0};
     std::atomic<uint64_t> errorFrames_{0};
     std::atomic<int64_t> lastTakenArrivalUs_{0};
+    std::atomic<uint64_t> interruptions_{0};  // written under mutex_
 };
 
 }  // namespace kolvar::can

@@ -1,0 +1,241 @@
+#include "platform/can/socketcan_channel.h"
+
+#include "platform/can/rx_queue.h"
+#include "platform/canlib.h"
+
+#include <linux/can.h>
+#include <linux/can/raw.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+namespace kolvar::can {
+
+namespace {
+
+constexpr unsigned kBatch = 64;            // frames taken per recvmmsg()
+constexpr int kRebindRetryMs = 150;        // how often a deleted interface is looked for
+constexpr int kReceiveBufferBytes = 8 << 20;  // asked for; the kernel caps it at rmem_max
+constexpr unsigned long kLongestWaitMs = 24UL * 3600 * 1000;  // keeps deadlines in range
+
+// One eventfd per thread that waits on a SocketCAN channel: a wake-up writes
+// to it, and the thread's poll() sees it next to the socket.
+struct ThreadWakeFd {
+    int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~ThreadWakeFd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+int threadWakeFd() {
+    thread_local ThreadWakeFd wake;
+    return wake.fd;
+}
+
+bool toFrame(const can_frame& in, int64_t arrivalUs, Frame& out) {
+    if (in.can_id & CAN_ERR_FLAG) return false;
+    const bool extended = (in.can_id & CAN_EFF_FLAG) != 0;
+    out.id = static_cast<int32_t>(in.can_id & (extended ? CAN_EFF_MASK : CAN_SFF_MASK));
+    out.flags = extended ? canMSG_EXT : canMSG_STD;
+    out.dlc = std::min<uint8_t>(in.len, 8);
+    out.arrivalUs = arrivalUs;
+    if (in.can_id & CAN_RTR_FLAG) {
+        out.flags |= canMSG_RTR;
+        return true;
+    }
+    std::memcpy(out.data, in.data, out.dlc);
+    return true;
+}
+
+}  // namespace
+
+// A thread's registration as a waiter for the length of one wait, so that a
+// wake-up sent between its look at the queue and its poll() is not lost.
+class SocketCanChannel::Waiter {
+public:
+    explicit Waiter(SocketCanChannel& channel) : channel_(channel), wakeFd_(threadWakeFd()) {
+        std::lock_guard lock(channel_.waitersMutex_);
+        channel_.waiters_.push_back(wakeFd_);
+    }
+    ~Waiter() {
+        std::lock_guard lock(channel_.waitersMutex_);
+        auto& list = channel_.waiters_;
+        list.erase(std::find(list.begin(), list.end(), wakeFd_));
+    }
+
+    // Sleeps until the socket has something to read or report, a wake-up
+    // arrives or timeoutMs passes. A wake-up left over from an earlier wait
+    // only costs one more look at the queue.
+    void sleep(int timeoutMs) {
+        if (wakeFd_ < 0) timeoutMs = std::min(timeoutMs, kRebindRetryMs);  // no eventfd: look often
+        pollfd fds[2] = {{channel_.fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (::poll(fds, 2, timeoutMs) > 0 && (fds[1].revents & POLLIN)) {
+            uint64_t count = 0;
+            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+        }
+    }
+
+private:
+    SocketCanChannel& channel_;
+    const int wakeFd_;
+};
+
+SocketCanChannel::SocketCanChannel(std::string interfaceName, RxQueue& rx)
+    : interface_(std::move(interfaceName)), rx_(rx) {
+    batch_.reserve(kBatch);
+}
+
+SocketCanChannel::~SocketCanChannel() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int SocketCanChannel::open() {
+    if (::if_nametoindex(interface_.c_str()) == 0) return canERR_NOTFOUND;
+    fd_ = ::socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
+    if (fd_ < 0) return canERR_DEVICE;
+    const can_err_mask_t errorMask = CAN_ERR_MASK;  // every error class, counted by the queue
+    const int on = 1;
+    const int bufferBytes = kReceiveBufferBytes;
+    if (::setsockopt(fd_, SOL_CAN_RAW, CAN_RAW_ERR_FILTER, &errorMask, sizeof errorMask) != 0 ||
+        ::setsockopt(fd_, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) != 0)
+        return canERR_DEVICE;
+    // A larger buffer rides out a reader that is late for a moment; failing
+    // to get it leaves the system's default, which still works.
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    const int error = bind();
+    if (error == ENODEV) return canERR_NOTFOUND;
+    return error == 0 ? canOK : canERR_DEVICE;
+}
+
+int SocketCanChannel::bind() {
+    const unsigned index = ::if_nametoindex(interface_.c_str());
+    if (index == 0) return ENODEV;
+    sockaddr_can address{};
+    address.can_family = AF_CAN;
+    address.can_ifindex = static_cast<int>(index);
+    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return errno;
+    bound_.store(true, std::memory_order_relaxed);
+    linkUp_.store(true, std::memory_order_relaxed);
+    return 0;
+}
+
+void SocketCanChannel::onSocketError(int error) {
+    if (error == ENETDOWN) {
+        linkUp_.store(false, std::memory_order_relaxed);  // still bound: frames flow again once up
+    } else if (error == ENODEV) {
+        // The kernel has unbound the socket from the deleted interface.
+        bound_.store(false, std::memory_order_relaxed);
+        linkUp_.store(false, std::memory_order_relaxed);
+    }
+}
+
+void SocketCanChannel::pull() {
+    std::lock_guard lock(pullMutex_);
+    if (fd_ < 0) return;
+    if (!bound_.load(std::memory_order_relaxed) && bind() != 0) return;
+
+    can_frame frames[kBatch];
+    iovec vectors[kBatch];
+    mmsghdr messages[kBatch];
+    alignas(cmsghdr) char controls[kBatch][CMSG_SPACE(sizeof(uint32_t))];
+    for (;;) {
+        for (unsigned i = 0; i < kBatch; ++i) {
+            vectors[i] = {&frames[i], sizeof frames[i]};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_control = controls[i];
+            messages[i].msg_hdr.msg_controllen = sizeof controls[i];
+        }
+        const int received = ::recvmmsg(fd_, messages, kBatch, MSG_DONTWAIT, nullptr);
+        if (received < 0) {
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) onSocketError(errno);
+            return;
+        }
+        const int64_t arrivalUs = steadyMicros();
+        uint32_t kernelDrops = kernelDrops_;
+        batch_.clear();
+        Frame frame;
+        for (int i = 0; i < received; ++i) {
+            msghdr& header = messages[i].msg_hdr;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c))
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+                    std::memcpy(&kernelDrops, CMSG_DATA(c), sizeof kernelDrops);
+            if (messages[i].msg_len < CAN_MTU) continue;
+            if (toFrame(frames[i], arrivalUs, frame)) batch_.push_back(frame);
+            else rx_.countErrorFrame();
+        }
+        linkUp_.store(true, std::memory_order_relaxed);  // frames arrive: the interface is up
+        rx_.pushBatch(batch_.data(), batch_.size());
+        // The option reports the socket's running total; what is new since
+        // the last frame was lost ahead of the queue.
+        if (kernelDrops != kernelDrops_) rx_.addDropped(kernelDrops - kernelDrops_);
+        kernelDrops_ = kernelDrops;
+        if (static_cast<unsigned>(received) < kBatch) return;
+    }
+}
+
+template <typename Ready>
+int SocketCanChannel::waitUntil(unsigned long timeoutMs, Ready ready) {
+    Waiter waiter(*this);
+    const uint64_t interruptions = rx_.interruptions();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::min(timeoutMs, kLongestWaitMs));
+    // The socket is only read once the queue has nothing: a poll() on it
+    // returns at once when frames are waiting there.
+    bool pulled = false;
+    for (;;) {
+        if (int status = ready(); status != canERR_NOMSG) return status;
+        if (rx_.interruptions() != interruptions) return canERR_NOMSG;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            if (pulled) return canERR_NOMSG;
+        } else {
+            int sleepMs = static_cast<int>(std::min<long long>(left.count(), INT_MAX));
+            if (!bound_.load(std::memory_order_relaxed)) sleepMs = std::min(sleepMs, kRebindRetryMs);
+            waiter.sleep(sleepMs);
+        }
+        pull();
+        pulled = true;
+    }
+}
+
+int SocketCanChannel::takeWait(Frame& out, unsigned long timeoutMs) {
+    return waitUntil(timeoutMs, [&] { return rx_.tryTake(out); });
+}
+
+int SocketCanChannel::waitAny(unsigned long timeoutMs) {
+    return waitUntil(timeoutMs, [&] { return rx_.readyStatus(); });
+}
+
+void SocketCanChannel::wakeWaiters() {
+    const uint64_t one = 1;
+    std::lock_guard lock(waitersMutex_);
+    for (int fd : waiters_) {
+        if (fd < 0) continue;
+        [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+    }
+}
+
+int SocketCanChannel::write(const Frame& frame) {
+    can_frame out{};
+    out.can_id = static_cast<canid_t>(frame.id);
+    if (frame.flags & canMSG_EXT) out.can_id |= CAN_EFF_FLAG;
+    if (frame.flags & canMSG_RTR) out.can_id |= CAN_RTR_FLAG;
+    out.len = frame.dlc;
+    if (!(frame.flags & canMSG_RTR)) std::memcpy(out.data, frame.data, frame.dlc);
+    if (::send(fd_, &out, sizeof out, MSG_DONTWAIT) == static_cast<ssize_t>(sizeof out)) return canOK;
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) return canERR_TXFULL;
+    return canOK;  // interface down or gone: lost, as on a bus nobody listens to
+}
+
+}  // namespace kolvar::can

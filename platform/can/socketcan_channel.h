@@ -1,0 +1,82 @@
+#pragma once
+// One SocketCAN channel, read and written straight on its raw CAN socket by
+// the calling thread. A waiting read sleeps in poll() on the socket itself
+// and takes everything the kernel has queued with one recvmmsg(), so a batch
+// of frames costs one wake-up and no hop through another thread.
+//
+// The socket's frames go into the channel's receive queue (RxQueue), which
+// keeps the queue's semantics (bus on/off, capacity, filtered reads). Error
+// frames are counted there; frames the kernel dropped because the socket
+// buffer was full (SO_RXQ_OVFL) are added to its dropped count.
+//
+// Interface state: a downed interface reports ENETDOWN and stays bound, so
+// frames flow again when it comes back up. A deleted interface (ENODEV)
+// unbinds the socket; it is bound again by name, to the new index, as soon as
+// an interface of that name exists again.
+//
+// Every method is [any-thread].
+
+#include "platform/can/can_frame.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kolvar::can {
+
+class RxQueue;
+
+class SocketCanChannel {
+public:
+    SocketCanChannel(std::string interfaceName, RxQueue& rx);
+    ~SocketCanChannel();
+    SocketCanChannel(const SocketCanChannel&) = delete;
+    SocketCanChannel& operator=(const SocketCanChannel&) = delete;
+
+    // Opens the socket and binds it to the interface; canOK, canERR_NOTFOUND
+    // when no interface of that name exists, canERR_DEVICE otherwise.
+    int open();
+
+    // Moves every frame the socket holds into the receive queue, which keeps
+    // them only while on the bus. Never waits.
+    void pull();
+    // The receive queue's takeWait and waitAny, waiting on the socket: they
+    // return canERR_NOMSG early when the queue's waits are interrupted.
+    int takeWait(Frame& out, unsigned long timeoutMs);
+    int waitAny(unsigned long timeoutMs);
+    // Wakes every thread waiting in takeWait or waitAny so that it looks at
+    // the queue's state again (bus off, close, interruption).
+    void wakeWaiters();
+
+    // Sends one frame without waiting: canOK, or canERR_TXFULL when the
+    // interface's queue is full. A frame written while the interface is down
+    // or gone is lost, as on a bus nobody listens to.
+    int write(const Frame& frame);
+
+    // Whether the interface is bound and was not reported down since.
+    bool linkUp() const { return linkUp_.load(std::memory_order_relaxed); }
+
+private:
+    class Waiter;
+    template <typename Ready>
+    int waitUntil(unsigned long timeoutMs, Ready ready);
+    int bind();                   // binds by name; 0 or an errno
+    void onSocketError(int error);  // [pull] ENETDOWN, ENODEV, ...
+
+    const std::string interface_;
+    RxQueue& rx_;
+    int fd_ = -1;
+    std::atomic<bool> bound_{false};
+    std::atomic<bool> linkUp_{false};
+
+    std::mutex pullMutex_;     // one recvmmsg at a time, frames stay in order
+    uint32_t kernelDrops_ = 0;  // [pull] the socket's SO_RXQ_OVFL count so far
+    std::vector<Frame> batch_;  // [pull]
+
+    std::mutex waitersMutex_;
+    std::vector<int> waiters_;  // wake-up eventfds of the threads waiting now
+};
+
+}  // namespace kolvar::can
