@@ -20,6 +20,11 @@ namespace {
 int32_t stat = 0;
 
 constexpr unsigned long kFirstReadTimeoutMs = 1000;
+// How long the worker sleeps on a silent bus before it looks again. Frames,
+// bus off, close and a new identifier all wake it earlier; this bound only
+// keeps a lost wake-up from lasting.
+constexpr unsigned long kSilentWaitMs = 1000;
+// The pause after a failed read (off the bus, bad handle).
 constexpr unsigned long kPassWaitMs = 100;
 
 // Lets a stop cut short the pause that follows a failed read.
@@ -33,6 +38,25 @@ void pauseAfterFailure() {
     std::unique_lock<std::mutex> lock(pauseMutex);
     pauseWake.wait_for(lock, std::chrono::milliseconds(kPassWaitMs),
                        [] { return threadrun.load() != 1; });
+}
+
+// Waits up to one second for a standard data frame of can_id and takes it
+// into the buffer. Frames of other identifiers, extended and remote frames
+// never reach the buffer: right after switching on, the meters show the
+// chosen device or nothing new.
+int32_t firstRead(int handle) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kFirstReadTimeoutMs);
+    for (;;) {
+        const int32_t wanted = can_id.load();
+        const int32_t status = canReadSpecificSkip(handle, wanted, data, nullptr, nullptr, nullptr);
+        if (status == canOK) id = wanted;
+        if (status != canERR_NOMSG) return status;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return canERR_NOMSG;
+        const int waited = canReadSync(handle, static_cast<unsigned long>(left));
+        if (waited != canOK && waited != canERR_NOMSG) return waited;
+    }
 }
 
 void showBuffer() {
@@ -52,24 +76,34 @@ void showBuffer() {
 void KVCanWakeReadThread() {
     { std::lock_guard<std::mutex> lock(pauseMutex); }
     pauseWake.notify_all();
+    canWakeReads(handle1.load());  // a stale handle is refused, harmlessly
 }
 
 int KVCanReadThread(void*) {
     const int handle = handle1.load();
-    stat = canReadWait(handle, &id, data, nullptr, nullptr, nullptr, kFirstReadTimeoutMs);
+    stat = firstRead(handle);
+    // The buffer is shown once the first read is over, a frame or none.
+    showBuffer();
 
     while (threadrun.load() == 1) {
         // can_id is read afresh on every pass, so a new identifier applies
         // from the next pass on.
         stat = canReadSpecificSkip(handle, can_id.load(), data, nullptr, nullptr, nullptr);
+        if (stat == canOK) {
+            showBuffer();
+            continue;  // more of the identifier may be queued
+        }
+        if (stat == canERR_NOMSG) {
+            // Nothing of the identifier was queued and the buffer, already
+            // shown, is unchanged: sleep until a frame arrives, the bus goes
+            // off or a new identifier is chosen.
+            const int waited = canReadSync(handle, kSilentWaitMs);
+            if (waited == canOK || waited == canERR_NOMSG) continue;
+        }
+        // The channel cannot deliver (off the bus, bad handle): keep showing
+        // the buffer, pausing between passes.
         showBuffer();
-        if (stat == canOK) continue;  // more of the identifier may be queued
-
-        int waited = stat;
-        // Nothing of the identifier was queued: sleep until any frame arrives
-        // (at most one pass time), so a silent bus costs next to nothing.
-        if (stat == canERR_NOMSG) waited = canReadSync(handle, kPassWaitMs);
-        if (waited != canOK && waited != canERR_NOMSG) pauseAfterFailure();
+        pauseAfterFailure();
     }
     return 0;
 }

@@ -7,11 +7,12 @@ extern unsigned char data[8];  // last frame read; kept across connections
 extern int32_t id;             // identifier of the first read's frame
 
 // Thread-pool function; runs while threadrun is 1. Returns 0. [worker-thread]
-// The first read waits up to 1000 ms for a frame of any identifier; then each
-// pass takes the next queued frame of can_id, if any, and shows the buffer on
-// the meters and raw displays. A pass that finds nothing waits up to 100 ms
-// for the next frame, so a silent bus does not keep a core busy.
+// The first read waits up to 1000 ms for a standard data frame of can_id and
+// then shows the buffer on the meters and raw displays; each pass takes the
+// next queued frame of can_id, if any, and shows it. A pass that finds
+// nothing sleeps until the next frame arrives, so a silent bus costs nothing.
 int KVCanReadThread(void* functionData);
-// [any-thread] Wakes a worker pausing after a failed read so that it sees a
-// cleared threadrun at once; called by the stop after clearing it.
+// [any-thread] Wakes the worker wherever it waits, so that it sees a cleared
+// threadrun or a new can_id at once; called by the stop after clearing
+// threadrun and after every change of identifier.
 void KVCanWakeReadThread();

@@ -61,11 +61,9 @@ TEST_F(BusFaults, HostOfTheVirtualBusExitsMidStream) {
     ASSERT_TRUE(framesFlow()) << "no frames before the fault";
 
     killNow(host);
-    // The viewer survives and keeps refreshing the last values.
-    const std::uint64_t updates = meterUpdates();
+    // The viewer survives, showing the last values.
     QTest::qWait(800);
     EXPECT_TRUE(CanConnectionRuns());
-    EXPECT_GT(meterUpdates(), updates);
 
     // A new simulator: the viewer's channel reconnects on its own.
     startSim();
@@ -88,10 +86,8 @@ TEST_F(BusFaults, DeviceSimulatorKilledMidStream) {
     ASSERT_TRUE(framesFlow()) << "no frames before the fault";
 
     killNow(sim);
-    const std::uint64_t updates = meterUpdates();
     QTest::qWait(500);
     EXPECT_TRUE(CanConnectionRuns());
-    EXPECT_GT(meterUpdates(), updates);
 
     startSim();
     EXPECT_TRUE(framesFlow()) << "frames do not flow again after the simulator restarts";

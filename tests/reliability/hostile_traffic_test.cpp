@@ -2,8 +2,7 @@
 // another process, among them the chosen identifier as extended, remote and
 // short frames. The property: every value the worker shows comes from a
 // standard data frame of the chosen identifier (it carries the mark of
-// hostile_words.h), or from what the receive rules allow: the buffer as it
-// stood, or the first read of the connection, which takes any frame.
+// hostile_words.h), or the buffer as it stood before the connection.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>

@@ -4,6 +4,7 @@
 // can-utils (cangen, cansend) pour onto the bus while the viewer listens.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 #include <cstdlib>
@@ -64,19 +65,24 @@ TEST_F(InsideUml, InterfaceDownAndDeletedDuringAConnectionThenBack) {
     ASSERT_TRUE(CanConnectionRuns());
     ASSERT_TRUE(framesFlow()) << "no frames before the fault";
 
+    // Down and up again: the same connection receives again.
     ASSERT_TRUE(run("ip", {"link", "set", "vcan0", "down"}));
     QTest::qWait(300);
+    ASSERT_TRUE(run("ip", {"link", "set", "vcan0", "up"}));
+    ASSERT_NO_FATAL_FAILURE(startCountingGenerator());
+    EXPECT_TRUE(framesFlow()) << "frames do not flow after the interface came up again";
+
+    // Deleted and created again under the same name: found again by name.
+    ASSERT_TRUE(run("ip", {"link", "set", "vcan0", "down"}));
     ASSERT_TRUE(run("ip", {"link", "delete", "vcan0"}));
     QTest::qWait(700);
     stopGenerator();  // its interface is gone
-    // No crash; the worker still refreshes the panel.
-    const std::uint64_t updates = meterUpdates();
-    QTest::qWait(300);
-    EXPECT_GT(meterUpdates(), updates);
-
+    EXPECT_TRUE(CanConnectionRuns());
     ASSERT_TRUE(run("ip", {"link", "add", "dev", "vcan0", "type", "vcan"}));
     ASSERT_TRUE(run("ip", {"link", "set", "vcan0", "up"}));
     ASSERT_NO_FATAL_FAILURE(startCountingGenerator());
+    EXPECT_TRUE(framesFlow()) << "frames do not flow on the connection after the interface was recreated";
+
     // The user switches off and on again: frames flow.
     switchBus(false);
     EXPECT_FALSE(CanConnectionRuns());
@@ -86,6 +92,28 @@ TEST_F(InsideUml, InterfaceDownAndDeletedDuringAConnectionThenBack) {
     switchBus(false);
     EXPECT_EQ(readAuditCounts().invalidHandleReads, 0u) << describe(readAuditCounts());
     EXPECT_EQ(openCanHandles(handle1.load()), 0);
+}
+
+// The worker sleeps on a silent bus until something happens: a new
+// identifier and a stop each wake it at once (the bound is loose; its wait
+// without a wake-up lasts a second).
+TEST_F(InsideUml, NewIdentifierAndStopWakeASleepingWorker) {
+    switchBus(true);
+    ASSERT_TRUE(CanConnectionRuns());
+    QTest::qWait(1500);  // past the first read: asleep on the silent bus
+    QElapsedTimer clock;
+    for (int round = 0; round < 3; ++round) {
+        const std::uint64_t reads = readAuditCounts().reads;
+        clock.start();
+        click(RADIOBUTTON_PRE2);  // 0x1A5 <-> 0x5A5
+        EXPECT_TRUE(waitFor([&] { return readAuditCounts().reads > reads; }, 2000));
+        EXPECT_LT(clock.elapsed(), 250) << "the worker slept through a new identifier";
+        QTest::qWait(300);
+    }
+    clock.start();
+    switchBus(false);
+    EXPECT_LT(clock.elapsed(), 250) << "the stop waited for the worker's sleep";
+    EXPECT_FALSE(CanConnectionRuns());
 }
 
 // cangen's random identifiers, lengths and data, as standard, extended and

@@ -33,7 +33,8 @@ std::atomic<std::uint64_t> reads{0}, invalidHandleReads{0}, firstReads{0}, speci
     specificNotStandard{0}, passes{0}, passesByPredicate{0}, badPasses{0};
 
 std::mutex allowedMutex;
-std::set<std::uint32_t> allowedAtConnection;  // before and after the first read
+std::set<std::uint32_t> allowedAtConnection;  // the buffer before the first read
+std::atomic<int> connectionHandle{-1};         // handle of the worker's latest read
 std::vector<std::string> problems;
 
 std::uint32_t wordsOf(const void* buffer) {
@@ -56,6 +57,16 @@ void countRead(int status) {
 bool onWorkerThread() {
     const QCoreApplication* application = QCoreApplication::instance();
     return application && QThread::currentThread() != application->thread();
+}
+
+// A connection's first read is the worker's first read on a new handle
+// (handles are never reused). The buffer as it stood then may be shown; the
+// first read itself takes only frames of the chosen identifier.
+void noteRead(int handle, const void* buffer) {
+    if (!onWorkerThread() || connectionHandle.exchange(handle) == handle) return;
+    firstReads.fetch_add(1);
+    std::lock_guard lock(allowedMutex);
+    allowedAtConnection = {buffer ? wordsOf(buffer) : 0u};
 }
 
 // One display update of the worker, assembled from its four calls.
@@ -98,14 +109,9 @@ extern "C" {
 
 int __wrap__Z11canReadWaitiPiPvPjS1_Pmm(int handle, int32_t* id, void* msg, unsigned* dlc, unsigned* flags,
                        unsigned long* time, unsigned long timeoutMs) {
-    const std::uint32_t before = msg ? wordsOf(msg) : 0;
+    noteRead(handle, msg);
     const int status = __real__Z11canReadWaitiPiPvPjS1_Pmm(handle, id, msg, dlc, flags, time, timeoutMs);
     countRead(status);
-    firstReads.fetch_add(1);
-    if (msg) {
-        std::lock_guard lock(allowedMutex);
-        allowedAtConnection = {before, wordsOf(msg)};
-    }
     return status;
 }
 
@@ -114,6 +120,7 @@ int __wrap__Z19canReadSpecificSkipiiPvPjS0_Pm(int handle, int32_t id, void* msg,
     // Asks for the frame's flags even when the caller does not, to see what
     // kind of frame the filter let through.
     unsigned seenFlags = 0;
+    noteRead(handle, msg);
     const int status =
         __real__Z19canReadSpecificSkipiiPvPjS0_Pm(handle, id, msg, dlc, flags ? flags : &seenFlags, time);
     countRead(status);
@@ -129,6 +136,7 @@ int __wrap__Z19canReadSpecificSkipiiPvPjS0_Pm(int handle, int32_t id, void* msg,
 }
 
 int __wrap__Z11canReadSyncim(int handle, unsigned long timeoutMs) {
+    noteRead(handle, nullptr);
     const int status = __real__Z11canReadSyncim(handle, timeoutMs);
     countRead(status);
     return status;
@@ -172,6 +180,7 @@ void resetReadAudit(AllowedWords accepts) {
     for (auto* counter : {&reads, &invalidHandleReads, &firstReads, &specificTaken,
                           &specificNotStandard, &passes, &passesByPredicate, &badPasses})
         counter->store(0);
+    connectionHandle.store(-1);
     std::lock_guard lock(allowedMutex);
     allowedAtConnection.clear();
     problems.clear();

@@ -7,10 +7,10 @@
 // What it checks:
 // - no read ever reaches a closed handle (canERR_INVHANDLE), and
 // - every pass shows words that the receive rules allow: the buffer as it
-//   stood before the connection's first read, the buffer right after that
-//   first read (a frame of any identifier), or a pair that the test's
-//   predicate accepts (the payload of a frame of the chosen identifier);
-//   and meter values computed from exactly those words.
+//   stood before the connection's first read, or a pair that the test's
+//   predicate accepts (the payload of a frame of the chosen identifier; the
+//   first read, too, takes only those); and meter values computed from
+//   exactly those words.
 
 #include <cstdint>
 #include <string>
@@ -19,7 +19,7 @@
 struct ReadAuditCounts {
     std::uint64_t reads = 0;               // every read call of the worker
     std::uint64_t invalidHandleReads = 0;  // reads answered canERR_INVHANDLE
-    std::uint64_t firstReads = 0;          // canReadWait calls (one per connection)
+    std::uint64_t firstReads = 0;          // connections the worker read (one per handle)
     std::uint64_t specificTaken = 0;       // canReadSpecificSkip calls that took a frame
     std::uint64_t specificNotStandard = 0; // ... of which not a standard data frame
     std::uint64_t passes = 0;              // complete display updates (4 values)

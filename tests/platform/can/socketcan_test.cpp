@@ -104,7 +104,9 @@ TEST(NoSocketCan, ChannelListHasOnlyTheVirtualBus) {
 
 TEST_F(SocketCan, FramesFromCansendAreReadWithTheirIdentifiersAndBytes) {
     const int handle = openOnBus("vcan0");
-    for (const char* frame : {"1A5#F0FF100000000000", "12345678#0102", "123#R", "7FF#"})
+    // The error frame between them is counted, never returned.
+    for (const char* frame : {"1A5#F0FF100000000000", "20000004#0000000000000000", "12345678#0102",
+                              "123#R", "7FF#"})
         ASSERT_EQ(run("cansend", {"vcan0", frame}), 0) << frame;
     struct Expected {
         int32_t id;
@@ -124,6 +126,9 @@ TEST_F(SocketCan, FramesFromCansendAreReadWithTheirIdentifiersAndBytes) {
         ASSERT_EQ(dlc, want.dlc);
         EXPECT_EQ(std::vector<uint8_t>(data, data + dlc), want.bytes);
     }
+    uint64_t errorFrames = 0;
+    ASSERT_EQ(canGetErrorFrameCount(handle, &errorFrames), canOK);
+    EXPECT_EQ(errorFrames, 1u);
     EXPECT_EQ(run("cansend", {"vcan1", "1A5#01"}), 0);
     int32_t id = 0;
     uint8_t data[8];
