@@ -1,6 +1,7 @@
 #pragma once
-// Receive queue of one open channel: a bounded FIFO that the I/O thread fills
-// in batches and reader threads drain. Frames are kept only while the channel
+// Receive queue of one open channel: a bounded FIFO filled in batches (by the
+// I/O thread for the virtual bus, by the reading thread from the socket for
+// SocketCAN) and drained by reader threads. Frames are kept only while the channel
 // is on the bus; when full, the oldest frames are dropped and counted.
 //
 // Which frames match an identifier: only standard-identifier data frames.
@@ -32,10 +33,10 @@ public:
     // Closed for good: like bus off, and reads then report an invalid handle.
     void close();
 
-    // [io-thread] Appends a batch of received frames under one lock and wakes
-    // the readers once. Ignored while off the bus.
+    // Appends a batch of received frames under one lock and wakes the
+    // readers once. Ignored while off the bus.
     void pushBatch(const Frame* frames, size_t count);
-    // [io-thread] Counts one received error frame.
+    // Counts one received error frame.
     void countErrorFrame() { errorFrames_.fetch_add(1, std::memory_order_relaxed); }
     // Counts frames lost before they reached the queue (the kernel's socket
     // buffer overflowed).
