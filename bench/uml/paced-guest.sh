@@ -66,6 +66,7 @@ thread_lines() {
     before=$(tr ' ' '\n' <<<"$1" | grep "^$tid:")
     IFS=: read -r _ b_ticks b_wakes <<<"${before:-$tid:0:0}"
     comm=$(tr ' ' '_' <"/proc/$viewer/task/$tid/comm" 2>/dev/null)
+    [ "$tid" = "$viewer" ] && comm="ui:$comm"  # the main thread
     echo "thread name=${comm:-gone} tid=$tid ticks=$((ticks - b_ticks)) wakeups=$((wakes - b_wakes))"
   done
 }
