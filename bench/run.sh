@@ -344,7 +344,8 @@ fi
 # A device sends a frame every millisecond or so, each arriving alone: cangen
 # paces the same stream to candump and to the real viewer (on the guest's own
 # X server, switched on by a click), with the chosen identifier and with
-# another, at about 1,000 and 2,000 frames/s and at full load.
+# another, with gaps of 1 and 0.5 ms (cangen -g; the guest's timer makes the
+# rates lower) and at full load.
 if want paced; then
 log "paced: user-mode Linux, vcan0, $paced_frames frames per stream, real viewer on Xvfb"
 uml=$(command -v linux.uml || command -v linux || true)

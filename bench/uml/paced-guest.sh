@@ -124,10 +124,10 @@ stream() {
   thread_lines "$s0" "$s1" >>"$out"
 }
 
-stream paced1000_chosen 1 "$BENCH_ID"
-stream paced1000_other 1 "$BENCH_OTHER"
-stream paced2000_chosen 0.5 "$BENCH_ID"
-stream paced2000_other 0.5 "$BENCH_OTHER"
+stream gap1ms_chosen 1 "$BENCH_ID"
+stream gap1ms_other 1 "$BENCH_OTHER"
+stream gap0.5ms_chosen 0.5 "$BENCH_ID"
+stream gap0.5ms_other 0.5 "$BENCH_OTHER"
 stream full_chosen 0 "$BENCH_ID"
 stream full_other 0 "$BENCH_OTHER"
 
