@@ -107,7 +107,7 @@ TEST(RxQueue, WaitsTimeOutWithoutFrames) {
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
 }
 
-TEST(RxQueue, WaitingReadersWakeForFramesBusOffAndClose) {
+TEST(RxQueue, WaitingReadersWakeForFramesBusOffInterruptionAndClose) {
     RxQueue queue(4);
     queue.busOn();
     Frame out;
@@ -124,7 +124,15 @@ TEST(RxQueue, WaitingReadersWakeForFramesBusOffAndClose) {
     ASSERT_EQ(syncReader.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_EQ(syncReader.get(), canERR_OFFBUS);
 
+    // An interruption ends a wait with nothing, leaving the channel on the bus.
     queue.busOn();
+    auto interrupted = std::async(std::launch::async, [&] { return queue.waitAny(10000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    queue.interruptWaits();
+    ASSERT_EQ(interrupted.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(interrupted.get(), canERR_NOMSG);
+    EXPECT_TRUE(queue.onBus());
+
     auto closedReader = std::async(std::launch::async, [&] { return queue.takeWait(out, 10000); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     queue.close();
