@@ -118,6 +118,10 @@ int SocketCanChannel::open() {
 int SocketCanChannel::bind() {
     const unsigned index = ::if_nametoindex(interface_.c_str());
     if (index == 0) return ENODEV;
+    // Every frame passes. Set anew each time: when its interface is deleted
+    // the kernel drops the socket's filters along with the binding.
+    const can_filter all = {0, 0};
+    if (::setsockopt(fd_, SOL_CAN_RAW, CAN_RAW_FILTER, &all, sizeof all) != 0) return errno;
     sockaddr_can address{};
     address.can_family = AF_CAN;
     address.can_ifindex = static_cast<int>(index);
