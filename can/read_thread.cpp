@@ -89,14 +89,11 @@ int KVCanReadThread(void*) {
         // can_id is read afresh on every pass, so a new identifier applies
         // from the next pass on.
         stat = canReadSpecificSkip(handle, can_id.load(), data, nullptr, nullptr, nullptr);
-        if (stat == canOK) {
-            showBuffer();
-            continue;  // more of the identifier may be queued
-        }
-        if (stat == canERR_NOMSG) {
-            // Nothing of the identifier was queued and the buffer, already
-            // shown, is unchanged: sleep until a frame arrives, the bus goes
-            // off or a new identifier is chosen.
+        if (stat == canOK) showBuffer();
+        if (stat == canOK || stat == canERR_NOMSG) {
+            // Returns at once while frames are queued; otherwise sleeps until
+            // a frame arrives, the bus goes off or a new identifier is chosen
+            // (the buffer, already shown, is unchanged meanwhile).
             const int waited = canReadSync(handle, kSilentWaitMs);
             if (waited == canOK || waited == canERR_NOMSG) continue;
         }

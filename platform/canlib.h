@@ -24,6 +24,10 @@
 // (canGetDroppedCount). Standard and extended data frames and remote frames
 // are queued; error frames are only counted (canGetErrorFrameCount). Only
 // standard-identifier data frames match an identifier in canReadSpecificSkip.
+// On a SocketCAN channel, frames wait in the channel's socket until a call
+// moves them into the queue: a waiting read, canGetQueueLevel, or
+// canReadSpecificSkip finding the queue empty. Frames the kernel dropped
+// because that socket was full count as dropped.
 //
 // Threads: every function is [any-thread]. A QCoreApplication must exist
 // before canInitializeLibrary. The virtual bus's devices live on one I/O

@@ -261,13 +261,11 @@ int canReadSpecificSkip(int handle, int32_t id, void* msg, unsigned* dlc, unsign
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
     Frame frame;
-    int status = channel->rx.takeSpecificSkip(id, frame);
-    // Frames still in the socket came after every queued one: read them
-    // only when the queue held no match.
-    if (status == canERR_NOMSG && channel->socketCan) {
-        channel->socketCan->pull();
-        status = channel->rx.takeSpecificSkip(id, frame);
-    }
+    // A SocketCAN channel reads its socket when the queue is empty. Frames
+    // still in the socket came after every queued one, so they are left there
+    // after a pass over queued frames: the next read finds them.
+    if (channel->socketCan && channel->rx.size() == 0) channel->socketCan->pull();
+    const int status = channel->rx.takeSpecificSkip(id, frame);
     if (status == canOK) fillOutputs(frame, nullptr, msg, dlc, flags, time);
     return status;
 }

@@ -190,26 +190,31 @@ void SocketCanChannel::pull() {
 
 template <typename Ready>
 int SocketCanChannel::waitUntil(unsigned long timeoutMs, Ready ready) {
+    using Clock = std::chrono::steady_clock;
     Waiter waiter(*this);
     const uint64_t interruptions = rx_.interruptions();
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::min(timeoutMs, kLongestWaitMs));
-    // The socket is only read once the queue has nothing: a poll() on it
-    // returns at once when frames are waiting there.
-    bool pulled = false;
-    for (;;) {
-        if (int status = ready(); status != canERR_NOMSG) return status;
-        if (rx_.interruptions() != interruptions) return canERR_NOMSG;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            if (pulled) return canERR_NOMSG;
-        } else {
-            int sleepMs = static_cast<int>(std::min<long long>(left.count(), INT_MAX));
-            if (!bound_.load(std::memory_order_relaxed)) sleepMs = std::min(sleepMs, kRebindRetryMs);
-            waiter.sleep(sleepMs);
-        }
+    // What the queue holds comes first: no system call at all then.
+    if (int status = ready(); status != canERR_NOMSG) return status;
+    if (timeoutMs == 0) {
         pull();
-        pulled = true;
+        return ready();
+    }
+    // The socket is read once poll() says it has something: one wake-up and
+    // one recvmmsg() per batch. The clock is read once per wait (a system
+    // call on some machines), and again only after a wake-up that brought
+    // nothing to return.
+    const auto start = Clock::now();
+    const long long timeout = static_cast<long long>(std::min(timeoutMs, kLongestWaitMs));
+    long long sleepMs = timeout;
+    for (;;) {
+        if (rx_.interruptions() != interruptions) return canERR_NOMSG;
+        if (!bound_.load(std::memory_order_relaxed)) sleepMs = std::min<long long>(sleepMs, kRebindRetryMs);
+        waiter.sleep(static_cast<int>(std::min<long long>(sleepMs, INT_MAX)));
+        pull();
+        if (int status = ready(); status != canERR_NOMSG) return status;
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        sleepMs = timeout - waited.count();
+        if (sleepMs <= 0) return canERR_NOMSG;
     }
 }
 
