@@ -2,6 +2,7 @@
 // the second channel's visibility and the shutdown.
 #include "app/KolvarCanView.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/callback_names.h"
@@ -17,18 +18,27 @@ namespace app {
 
 int main(int argc, char* argv[]) {
     // Each failed step skips to the end, which discards the panel (harmless
-    // when none was loaded) and returns 0.
+    // when none was loaded) and returns 1: a viewer that never showed its
+    // panel has failed, and a script must not take it for a clean run. The
+    // run-time and the panel loader say on standard error what failed.
+    int status = 1;
     if (InitCVIRTE(nullptr, argv, &kolvarCanViewNames) != 0) {
         panelHandle.store(LoadPanel(0, "KolvarCanView.uir", PANEL));
         if (panelHandle.load() >= 0) {
             if (argc == 2 && std::strcmp(argv[1], "Lantern") == 0) debug = 1;
             CanChangeHardware();
             calcCanID();
-            if (DisplayPanel(panelHandle.load()) >= 0) RunUserInterface();
+            const int shown = DisplayPanel(panelHandle.load());
+            if (shown >= 0) {
+                RunUserInterface();
+                status = 0;
+            } else {
+                std::fprintf(stderr, "user interface: cannot show the panel: %s\n", GetUILErrorString(shown));
+            }
         }
     }
     DiscardPanel(panelHandle.load());
-    return 0;
+    return status;
 }
 
 }  // namespace app

@@ -18,7 +18,6 @@ std::atomic<int32_t> threadrun{0};
 int32_t threadFunctionID = 0;
 
 namespace {
-constexpr int kKvaserIndex = 1;
 constexpr int kErrorTextSize = 50;
 
 // True from a successful start to the matching stop. The bus button may be
@@ -28,14 +27,33 @@ bool connectionRuns = false;
 
 char errMsg[kErrorTextSize];
 
-// Ends the process after an opening failure. No worker runs at this point
-// (a start never happens while a connection runs); unloading the CAN library
-// stops its I/O thread, so nothing is left running when the process exits.
-[[noreturn]] void exitAfterOpenFailure() {
-    std::fflush(stdout);
+// The line KVCanCheck reports, without its newline.
+constexpr int kFailureLineSize = 128;
+void formatFailure(const char* id, int32_t stat, char (&line)[kFailureLineSize]) {
+    errMsg[0] = '\0';
+    if (canGetErrorText(stat, errMsg, sizeof errMsg) < 0) errMsg[0] = '\0';
+    std::snprintf(line, sizeof line, "%s: failed, stat=%d (%s)", id, static_cast<int>(stat), errMsg);
+}
+
+// Ends the process after an opening failure, with the failure line on
+// standard output for scripts and, on a display, in a box for a user who
+// started the viewer from the desktop and sees no output; the process ends
+// when the box is closed. No worker runs at this point (a start never
+// happens while a connection runs); unloading the CAN library stops its I/O
+// thread, so nothing is left running when the process exits.
+[[noreturn]] void exitAfterOpenFailure(int32_t stat) {
+    KVCanCheck("canOpenChannel", stat);
+    char line[kFailureLineSize];
+    formatFailure("canOpenChannel", stat, line);
+    MessagePopup("Kolvar CAN Viewer: no connection", line);
     canUnloadLibrary();
     xlCloseDriver();
     std::exit(1);
+}
+
+void showBusOff() {
+    onoff = 0;
+    SetCtrlVal(panelHandle.load(), BUS_BUTTON, 0);
 }
 
 void startConnection() {
@@ -49,8 +67,7 @@ void startConnection() {
         threadrun.store(0);
         canBusOff(handle1.load());
         canClose(handle1.load());
-        onoff = 0;
-        SetCtrlVal(panelHandle.load(), BUS_BUTTON, 0);
+        showBusOff();
         return;
     }
     threadFunctionID = functionId;
@@ -74,6 +91,11 @@ void CanStopConnection() {
     connectionRuns = false;
 }
 
+void CanBusDown() {
+    CanStopConnection();
+    showBusOff();
+}
+
 void CanReadBus(int32_t onOff) {
     if (can_hardware_index != kKvaserIndex) return;
     if (onOff == 1) {
@@ -85,10 +107,7 @@ void CanReadBus(int32_t onOff) {
 
 int32_t KVCanInitCtrl(int32_t channel) {
     const int handle = canOpenChannel(channel, canOPEN_EXCLUSIVE);
-    if (handle < 0) {
-        KVCanCheck("canOpenChannel", handle);
-        exitAfterOpenFailure();
-    }
+    if (handle < 0) exitAfterOpenFailure(handle);
     // A predefined bit-rate code makes the timing arguments irrelevant. These
     // two statuses change nothing: a channel that cannot go on the bus simply
     // receives nothing.
@@ -99,9 +118,9 @@ int32_t KVCanInitCtrl(int32_t channel) {
 
 void KVCanCheck(const char* id, int32_t stat) {
     if (stat == canOK) return;
-    errMsg[0] = '\0';
-    if (canGetErrorText(stat, errMsg, sizeof errMsg) < 0) errMsg[0] = '\0';
-    std::printf("%s: failed, stat=%d (%s)\n", id, static_cast<int>(stat), errMsg);
+    char line[kFailureLineSize];
+    formatFailure(id, stat, line);
+    std::printf("%s\n", line);
     std::fflush(stdout);
 }
 

@@ -33,6 +33,9 @@ bool CanConnectionRuns();
 // worker to leave its loop, releases its id, closes the channel. Does nothing
 // when no connection runs. [main-thread]
 void CanStopConnection();
+// Stops the running connection, if any, and shows the bus as off: onoff 0,
+// "OFF BUS" on the button. [main-thread]
+void CanBusDown();
 
 int canChannel(int panel, int control, int event, void* callbackData, int eventData1,
                int eventData2);

@@ -11,9 +11,6 @@
 int32_t can_hardware_index = 1;
 
 namespace {
-constexpr int kVectorIndex = 0;
-constexpr int kKvaserIndex = 1;
-
 // One channel label at a time, "Ch <k>".
 char channelName[8];
 }  // namespace
@@ -23,13 +20,10 @@ void CanChangeHardware() {
     if (GetCtrlIndex(panelHandle.load(), CAN_HARDWARE, &index) < 0) return;
 
     // A running connection is taken down before the driver it uses is
-    // unloaded or initialised again; the bus button then shows "off", so the
-    // user sees that no connection runs.
-    if (CanConnectionRuns()) {
-        CanStopConnection();
-        onoff = 0;
-        SetCtrlVal(panelHandle.load(), BUS_BUTTON, 0);
-    }
+    // unloaded or initialised again. The button shows "OFF BUS" after every
+    // change, also when it was switched on under Vector where nothing ran:
+    // after a change no connection runs.
+    CanBusDown();
 
     can_hardware_index = index;
     if (index == kVectorIndex) {
@@ -57,7 +51,9 @@ void KVCanGetChannelNums() {
         Fmt(channelName, "%s<%s%i", "Ch ", k);
         InsertListItem(panel, CAN_CHANNEL, 0, channelName, k - 1);
     }
-    SetCtrlIndex(panel, CAN_CHANNEL, 0);
+    if (listed == 0) return;  // nothing to select; an opening will fail
+    if (can_channel < 0 || can_channel >= listed) can_channel = 0;
+    SetCtrlIndex(panel, CAN_CHANNEL, can_channel);  // entry k - 1 has value k - 1
 }
 
 int canHardware(int, int, int event, void*, int, int) {

@@ -82,6 +82,11 @@ int LoadPanel(int parentPanel, const char* fileName, int panelId);
 int DisplayPanel(int panel);
 int DiscardPanel(int panel);  // harmless on an invalid handle
 
+// [main-thread] Shows `message` in a modal box titled `title` and returns
+// when the user has closed it. Without a screen (the offscreen and minimal
+// platforms), where nobody could read or close it, returns at once.
+int MessagePopup(const char* title, const char* message);
+
 // Dispatches events and callbacks on the calling thread until
 // QuitUserInterface; returns the value passed to it.
 int RunUserInterface();

@@ -1,6 +1,5 @@
 #include "platform/ui/knob.h"
 
-#include <QEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -17,14 +16,17 @@ namespace {
 constexpr double kKnobRadius = 100.0;
 constexpr double kHalfSweepDegrees = 135.0;
 constexpr double kLabelRadius = 142.0;
-
-QPointF onCircle(double radius, double degrees) {
-    const double radians = degrees * M_PI / 180.0;
-    return {radius * std::sin(radians), -radius * std::cos(radians)};
-}
+// How far beyond the drawn circle a press still takes hold of the dial, in
+// pixels: the tick marks around it belong to the dial too.
+constexpr double kGripMarginPx = 6.0;
 }  // namespace
 
-UiKnob::UiKnob(QWidget* parent) : QWidget(parent) { setFocusPolicy(Qt::StrongFocus); }
+UiKnob::UiKnob(QWidget* parent)
+    : UiDial(parent, QRect(16, 23, 48, 48), QRect(30, 87, 20, 21), kHalfSweepDegrees) {
+    // Strong focus includes click focus: a click on the knob readies the
+    // arrow keys for it.
+    setFocusPolicy(Qt::StrongFocus);
+}
 
 bool UiKnob::setNumericValue(double value) {
     const int limited = std::clamp(static_cast<int>(std::lround(value)), minimum_, maximum_);
@@ -41,11 +43,9 @@ QString UiKnob::configureFromProperties() {
     const QString format = property("format").toString();
     if (!parseDisplayFormat(format, &hex_))
         return QStringLiteral("knob format '%1' is neither 'hex' nor 'decimal'").arg(format);
-    if (property("dialRect").isValid()) dialRect_ = property("dialRect").toRect();
-    if (property("displayRect").isValid()) displayRect_ = property("displayRect").toRect();
-    if (dialRect_.isEmpty()) return QStringLiteral("knob dialRect is empty");
+    const QString rects = configureRects();
+    if (!rects.isEmpty()) return QStringLiteral("knob ") + rects;
     value_ = std::clamp(property("value").toInt(), minimum_, maximum_);
-    scaleCache_ = QPixmap();
     update();
     return {};
 }
@@ -54,17 +54,14 @@ QString UiKnob::textFor(int value) const {
     return hex_ ? QString::number(value, 16).toUpper() : QString::number(value);
 }
 
-double UiKnob::angleFor(double value) const {
-    const double fraction = (value - minimum_) / double(maximum_ - minimum_);
-    return -kHalfSweepDegrees + 2.0 * kHalfSweepDegrees * fraction;
+int UiKnob::valueAt(const QPointF& position) const {
+    return minimum_ + static_cast<int>(std::lround(fractionAt(position) * (maximum_ - minimum_)));
 }
 
-int UiKnob::valueAt(const QPointF& position) const {
+bool UiKnob::onDialFace(const QPointF& position) const {
     const QPointF offset = position - QRectF(dialRect_).center();
-    double angle = std::atan2(offset.x(), -offset.y()) * 180.0 / M_PI;
-    angle = std::clamp(angle, -kHalfSweepDegrees, kHalfSweepDegrees);
-    const double fraction = (angle + kHalfSweepDegrees) / (2.0 * kHalfSweepDegrees);
-    return minimum_ + static_cast<int>(std::lround(fraction * (maximum_ - minimum_)));
+    const double reach = dialRect_.width() / 2.0 + kGripMarginPx;
+    return offset.x() * offset.x() + offset.y() * offset.y() <= reach * reach;
 }
 
 void UiKnob::stepBy(int steps) {
@@ -74,7 +71,8 @@ void UiKnob::stepBy(int steps) {
 }
 
 void UiKnob::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton || !onDialFace(event->position()))
+        return QWidget::mousePressEvent(event);
     dragging_ = true;
     valueAtPress_ = value_;
     setNumericValue(valueAt(event->position()));
@@ -113,17 +111,6 @@ void UiKnob::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void UiKnob::resizeEvent(QResizeEvent* event) {
-    scaleCache_ = QPixmap();
-    QWidget::resizeEvent(event);
-}
-
-void UiKnob::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
-        scaleCache_ = QPixmap();
-    QWidget::changeEvent(event);
-}
-
 void UiKnob::paintScale(QPainter& painter) const {
     const QColor ink = palette().color(QPalette::WindowText);
     QFont labelFont = font();
@@ -131,10 +118,10 @@ void UiKnob::paintScale(QPainter& painter) const {
     labelFont.setBold(true);
     painter.setFont(labelFont);
     for (int v = minimum_; v <= maximum_; ++v) {
-        const double angle = angleFor(v);
+        const double angle = angleFor(v, minimum_, maximum_);
         painter.setPen(QPen(ink, 5, Qt::SolidLine, Qt::RoundCap));
-        painter.drawLine(onCircle(kKnobRadius + 6, angle), onCircle(kKnobRadius + 16, angle));
-        const QPointF centre = onCircle(kLabelRadius, angle);
+        painter.drawLine(onDial(kKnobRadius + 6, angle), onDial(kKnobRadius + 16, angle));
+        const QPointF centre = onDial(kLabelRadius, angle);
         painter.drawText(QRectF(centre.x() - 20, centre.y() - 18, 40, 36), Qt::AlignCenter, textFor(v));
     }
 }
@@ -151,7 +138,7 @@ void UiKnob::paintKnob(QPainter& painter) const {
     painter.setPen(QPen(palette().color(QPalette::Dark), 2));
     painter.setBrush(button);
     painter.drawEllipse(QPointF(0, 0), 55, 55);
-    painter.rotate(angleFor(value_));
+    painter.rotate(angleFor(value_, minimum_, maximum_));
     painter.setPen(QPen(palette().color(QPalette::Highlight).darker(130), 14, Qt::SolidLine, Qt::RoundCap));
     painter.drawLine(QPointF(0, -30), QPointF(0, -84));
 }
@@ -162,18 +149,18 @@ void UiKnob::paintEvent(QPaintEvent*) {
     const double unit = dialRect_.width() / (2.0 * kKnobRadius);
     const QPointF centre = QRectF(dialRect_).center();
     const qreal ratio = devicePixelRatioF();
-    if (scaleCache_.isNull()) {
-        scaleCache_ = QPixmap(size() * ratio);
-        scaleCache_.setDevicePixelRatio(ratio);
-        scaleCache_.fill(Qt::transparent);
-        QPainter scalePainter(&scaleCache_);
+    if (staticCache_.isNull()) {
+        staticCache_ = QPixmap(size() * ratio);
+        staticCache_.setDevicePixelRatio(ratio);
+        staticCache_.fill(Qt::transparent);
+        QPainter scalePainter(&staticCache_);
         scalePainter.setRenderHint(QPainter::Antialiasing);
         scalePainter.setRenderHint(QPainter::TextAntialiasing);
         scalePainter.translate(centre);
         scalePainter.scale(unit, unit);
         paintScale(scalePainter);
     }
-    painter.drawPixmap(0, 0, scaleCache_);
+    painter.drawPixmap(0, 0, staticCache_);
 
     painter.setRenderHint(QPainter::Antialiasing);
     painter.save();

@@ -7,13 +7,10 @@
 // "maximum", "value", "format" ("hex" or "decimal", for the scale and the
 // display), "dialRect", "displayRect".
 
-#include <QPixmap>
-#include <QRect>
-#include <QWidget>
-
 #include "platform/ui/control_widget.h"
+#include "platform/ui/dial.h"
 
-class UiKnob : public QWidget, public ControlWidget {
+class UiKnob : public UiDial, public ControlWidget {
     Q_OBJECT
 public:
     explicit UiKnob(QWidget* parent = nullptr);
@@ -25,13 +22,10 @@ public:
     QString configureFromProperties() override;
 
     QString displayText() const { return textFor(value_); }
-    QRect dialRect() const { return dialRect_; }
     QSize sizeHint() const override { return {84, 110}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -40,8 +34,10 @@ protected:
 
 private:
     QString textFor(int value) const;
-    double angleFor(double value) const;  // degrees from straight up, clockwise
     int valueAt(const QPointF& position) const;
+    // Whether a press at `position` lands on the dial (a little beyond the
+    // drawn circle), not on the digital display or the scale's corners.
+    bool onDialFace(const QPointF& position) const;
     // Sets the value from a user action; commits when it changed.
     void stepBy(int steps);
     void paintScale(QPainter& painter) const;
@@ -51,9 +47,6 @@ private:
     int minimum_ = 0;
     int maximum_ = 15;
     bool hex_ = true;
-    QRect dialRect_{16, 23, 48, 48};
-    QRect displayRect_{30, 87, 20, 21};
     bool dragging_ = false;
     int valueAtPress_ = 0;
-    QPixmap scaleCache_;
 };

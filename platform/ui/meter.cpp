@@ -1,6 +1,5 @@
 #include "platform/ui/meter.h"
 
-#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVariant>
@@ -19,14 +18,11 @@ constexpr double kScaleRadius = 78.0;
 constexpr double kHalfSweepDegrees = 50.0;
 constexpr int kMajorDivisions = 4;
 constexpr int kMinorPerMajor = 5;
-
-QPointF onCircle(double radius, double degrees) {
-    const double radians = degrees * M_PI / 180.0;
-    return {radius * std::sin(radians), -radius * std::cos(radians)};
-}
 }  // namespace
 
-UiMeter::UiMeter(QWidget* parent) : QWidget(parent) {}
+// The cached static dial holds the face, arc, ticks and labels.
+UiMeter::UiMeter(QWidget* parent)
+    : UiDial(parent, QRect(3, 27, 176, 68), QRect(2, 101, 52, 22), kHalfSweepDegrees) {}
 
 bool UiMeter::setNumericValue(double value) {
     const double limited = std::clamp(value, minimum_, maximum_);
@@ -41,11 +37,9 @@ QString UiMeter::configureFromProperties() {
     if (property("maximum").isValid()) maximum_ = property("maximum").toDouble();
     if (!(minimum_ < maximum_)) return QStringLiteral("meter minimum is not below its maximum");
     if (property("precision").isValid()) precision_ = std::clamp(property("precision").toInt(), 0, 6);
-    if (property("dialRect").isValid()) dialRect_ = property("dialRect").toRect();
-    if (property("displayRect").isValid()) displayRect_ = property("displayRect").toRect();
-    if (dialRect_.isEmpty()) return QStringLiteral("meter dialRect is empty");
+    const QString rects = configureRects();
+    if (!rects.isEmpty()) return QStringLiteral("meter ") + rects;
     value_ = std::clamp(property("value").toDouble(), minimum_, maximum_);
-    faceCache_ = QPixmap();
     update();
     return {};
 }
@@ -54,22 +48,6 @@ QString UiMeter::displayText() const {
     // A value just below zero would round to "-0.00"; show it as zero.
     const bool roundsToZero = std::abs(value_) < 0.5 * std::pow(10.0, -precision_);
     return QString::number(roundsToZero ? 0.0 : value_, 'f', precision_);
-}
-
-double UiMeter::angleFor(double value) const {
-    const double fraction = (value - minimum_) / (maximum_ - minimum_);
-    return -kHalfSweepDegrees + 2.0 * kHalfSweepDegrees * fraction;
-}
-
-void UiMeter::resizeEvent(QResizeEvent* event) {
-    faceCache_ = QPixmap();
-    QWidget::resizeEvent(event);
-}
-
-void UiMeter::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
-        faceCache_ = QPixmap();
-    QWidget::changeEvent(event);
 }
 
 void UiMeter::paintFace(QPainter& painter) const {
@@ -98,10 +76,10 @@ void UiMeter::paintFace(QPainter& painter) const {
     const int ticks = kMajorDivisions * kMinorPerMajor;
     for (int i = 0; i <= ticks; ++i) {
         const double value = minimum_ + (maximum_ - minimum_) * i / ticks;
-        const double angle = angleFor(value);
+        const double angle = angleFor(value, minimum_, maximum_);
         const bool major = i % kMinorPerMajor == 0;
         painter.setPen(QPen(ink, major ? 1.6 : 1.0, Qt::SolidLine, Qt::FlatCap));
-        painter.drawLine(onCircle(kScaleRadius, angle), onCircle(kScaleRadius - (major ? 9 : 5), angle));
+        painter.drawLine(onDial(kScaleRadius, angle), onDial(kScaleRadius - (major ? 9 : 5), angle));
         if (major) {
             // The label's centre moves out by half of the text's extent in
             // the direction of the radius, so a wide label near the end of
@@ -111,7 +89,7 @@ void UiMeter::paintFace(QPainter& painter) const {
             const double radians = angle * M_PI / 180.0;
             const double clearance = std::abs(std::sin(radians)) * extent.width() / 2 +
                                      std::abs(std::cos(radians)) * extent.height() / 2;
-            const QPointF centre = onCircle(kScaleRadius + 3 + clearance, angle);
+            const QPointF centre = onDial(kScaleRadius + 3 + clearance, angle);
             painter.drawText(QRectF(centre.x() - 25, centre.y() - 8, 50, 16), Qt::AlignCenter, text);
         }
     }
@@ -129,7 +107,7 @@ void UiMeter::paintNeedle(QPainter& painter) const {
     painter.save();
     painter.setClipRect(QRectF(1, 1, kLogicalWidth - 2, logicalHeight - 12));
     painter.translate(kLogicalWidth / 2, logicalHeight + kPivotBelowFace);
-    painter.rotate(angleFor(value_));
+    painter.rotate(angleFor(value_, minimum_, maximum_));
     QPainterPath needle;
     needle.moveTo(-1.6, -28);
     needle.lineTo(1.6, -28);
@@ -146,17 +124,17 @@ void UiMeter::paintEvent(QPaintEvent*) {
     countPaint();
     QPainter painter(this);
     const qreal ratio = devicePixelRatioF();
-    if (faceCache_.isNull()) {
-        faceCache_ = QPixmap(dialRect_.size() * ratio);
-        faceCache_.setDevicePixelRatio(ratio);
-        faceCache_.fill(Qt::transparent);
-        QPainter facePainter(&faceCache_);
+    if (staticCache_.isNull()) {
+        staticCache_ = QPixmap(dialRect_.size() * ratio);
+        staticCache_.setDevicePixelRatio(ratio);
+        staticCache_.fill(Qt::transparent);
+        QPainter facePainter(&staticCache_);
         facePainter.setRenderHint(QPainter::Antialiasing);
         facePainter.setRenderHint(QPainter::TextAntialiasing);
         facePainter.scale(dialRect_.width() / kLogicalWidth, dialRect_.width() / kLogicalWidth);
         paintFace(facePainter);
     }
-    painter.drawPixmap(dialRect_.topLeft(), faceCache_);
+    painter.drawPixmap(dialRect_.topLeft(), staticCache_);
 
     painter.setRenderHint(QPainter::Antialiasing);
     painter.save();

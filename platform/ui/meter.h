@@ -5,13 +5,10 @@
 // "dialRect" and "displayRect" (where the dial and the digital display lie
 // inside the widget).
 
-#include <QPixmap>
-#include <QRect>
-#include <QWidget>
-
 #include "platform/ui/control_widget.h"
+#include "platform/ui/dial.h"
 
-class UiMeter : public QWidget, public ControlWidget {
+class UiMeter : public UiDial, public ControlWidget {
     Q_OBJECT
 public:
     explicit UiMeter(QWidget* parent = nullptr);
@@ -28,19 +25,13 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     void paintFace(QPainter& painter) const;
     void paintNeedle(QPainter& painter) const;
-    double angleFor(double value) const;  // degrees from straight up, clockwise
 
     double value_ = 0;
     double minimum_ = -100;
     double maximum_ = 100;
     int precision_ = 2;
-    QRect dialRect_{3, 27, 176, 68};
-    QRect displayRect_{2, 101, 52, 22};
-    QPixmap faceCache_;  // the static dial: face, arc, ticks, labels
 };

@@ -1,6 +1,8 @@
-// LoadPanel, DisplayPanel and DiscardPanel.
+// LoadPanel, DisplayPanel, DiscardPanel and MessagePopup.
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
 
 #include "platform/ui/panel_loader.h"
 #include "platform/ui/panel_registry.h"
@@ -59,5 +61,16 @@ int DiscardPanel(int panel) {
     } else {
         delete window;
     }
+    return 0;
+}
+
+int MessagePopup(const char* title, const char* message) {
+    if (!ui_runtime::isInitialised()) return UIE_NOT_INITIALISED;
+    if (!ui_runtime::onMainThread()) return UIE_WRONG_THREAD;
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return 0;
+    QMessageBox box(QMessageBox::Critical, QString::fromLocal8Bit(title ? title : ""),
+                    QString::fromLocal8Bit(message ? message : ""), QMessageBox::Ok);
+    box.exec();  // the window manager's close button closes it as OK does
     return 0;
 }

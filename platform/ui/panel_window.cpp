@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QColor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVariant>
 
 #include "platform/userint.h"
@@ -25,6 +27,14 @@ QString UiPanel::configureFromProperties() {
     setFont(text);
     // The client area is fixed, as the layout is given in pixels.
     setFixedSize(size());
+    // The window opens where the definition puts it, measured from the
+    // top-left corner of the screen's free area (clear of panels and docks),
+    // not wherever the window manager would choose.
+    if (property("position").isValid()) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QPoint origin = screen ? screen->availableGeometry().topLeft() : QPoint();
+        move(origin + property("position").toPoint());
+    }
     return {};
 }
 

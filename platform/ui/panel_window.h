@@ -3,7 +3,8 @@
 // and close request into the run-time's panel events: a close request does
 // not close the window, it only reports EVENT_CLOSE; the window stays until
 // the panel is discarded. Definition properties: "panelId", "callback",
-// "background" (colour name), "fontPixelSize",
+// "background" (colour name), "position" (the window's first position from
+// the top-left corner of the screen's free area), "fontPixelSize",
 // "fontFamilies" (the first one installed is used).
 
 #include <QWidget>

@@ -4,8 +4,23 @@
 #include <QVariant>
 
 UiRing::UiRing(QWidget* parent) : QComboBox(parent) {
-    // activated is emitted only for the user's choices, not for ours.
-    connect(this, &QComboBox::activated, this, [this](int) { notifyCommit(); });
+    // activated is emitted only for the user's choices, not for ours, but
+    // also when the user picks from the list the entry that is already
+    // selected. That changes nothing and must not commit: the callback would
+    // redo its work (e.g. re-initialise a driver under an open channel). A
+    // choice by key or wheel always changes the index; one from the list
+    // does so only after showPopup has cleared the note.
+    connect(this, &QComboBox::currentIndexChanged, this, [this](int index) { changedTo_ = index; });
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        if (index != changedTo_) return;
+        changedTo_ = -1;
+        notifyCommit();
+    });
+}
+
+void UiRing::showPopup() {
+    changedTo_ = -1;
+    QComboBox::showPopup();
 }
 
 int UiRing::entryValue(int index) const { return itemData(index).toInt(); }

@@ -25,4 +25,9 @@ public:
     // index -1 (or the count) appends; 0 inserts at the top.
     bool insertEntry(int index, const QString& label, int value);
     bool removeEntries(int index, int count);  // count -1: to the end
+
+    void showPopup() override;
+
+private:
+    int changedTo_ = -1;  // the index the latest change selected, until committed
 };

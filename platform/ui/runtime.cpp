@@ -8,7 +8,9 @@
 #include <QThread>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -22,6 +24,30 @@ int applicationArgc = 1;
 char* applicationArgv[2] = {nullptr, nullptr};
 // Nested RunUserInterface calls, innermost last, and their return values.
 std::vector<QEventLoop*> runningLoops;
+
+QtMessageHandler handlerBeforeStart = nullptr;
+
+// Qt ends the process with abort() (status 134, a core dump on some systems)
+// when no platform plugin starts, typically because there is no display.
+// While the application object is built, its platform messages are held
+// back; a fatal one is replaced by one line that says which display failed,
+// and the process ends with status 1.
+void startUpMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg) {
+        const char* display = std::getenv("DISPLAY");
+        const std::string which = display && *display ? std::string("the display \"") + display + "\""
+                                                      : std::string("a display (DISPLAY is not set)");
+        std::fprintf(stderr,
+                     "user interface: cannot open %s; run the viewer in a desktop session or under "
+                     "xvfb-run\n",
+                     which.c_str());
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    if (context.category && std::strncmp(context.category, "qt.qpa", 6) == 0) return;
+    if (handlerBeforeStart) handlerBeforeStart(type, context, message);
+    else std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
 
 template <typename Pointer>
 Pointer findEntry(const char* name, Pointer UiNameEntry::*member) {
@@ -85,7 +111,9 @@ int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
         applicationArgc = 1;
         // Deliberately never deleted: the application lives as long as the
         // process, like the run-time it stands for.
+        handlerBeforeStart = qInstallMessageHandler(startUpMessage);
         new QApplication(applicationArgc, applicationArgv);
+        qInstallMessageHandler(handlerBeforeStart);
     } else if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
         ui_runtime::reportError("a non-widget application object already exists");
         return 0;

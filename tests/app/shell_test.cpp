@@ -14,6 +14,11 @@
 #include "platform/userint.h"
 #include "viewer_run.h"
 
+// The embedded panel definition taken away and given back: the block-scope
+// declarations these macros make need a named namespace.
+void hidePanelDefinition() { Q_CLEANUP_RESOURCE(kolvar_panel); }
+void restorePanelDefinition() { Q_INIT_RESOURCE(kolvar_panel); }
+
 namespace {
 
 bool isShown(int panel, int control) {
@@ -106,6 +111,18 @@ TEST(Shell, PlotChannelShowsTheSecondMeterAndInServiceModeItsRawWord) {
             EXPECT_EQ(isShown(panel, NUMERIC_CH1_RAW), service) << "channel 1's raw word is not touched";
         });
     }
+}
+
+// Mend: a panel that cannot be loaded once ended the run with status 0, as
+// if it had been used and closed.
+TEST(Shell, PanelThatCannotBeLoadedEndsWithOneAndSaysWhy) {
+    hidePanelDefinition();
+    testing::internal::CaptureStderr();
+    const ViewerRun run = runViewer({}, [](int) { ADD_FAILURE() << "a panel was shown"; });
+    const std::string said = testing::internal::GetCapturedStderr();
+    restorePanelDefinition();
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(said.find("cannot load panel 1 from \"KolvarCanView.uir\""), std::string::npos) << said;
 }
 
 TEST(Shell, ClosingWithTheBusOnStopsTheConnectionFirst) {

@@ -51,6 +51,8 @@ window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kolvar CAN View
 
 geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
 [ "$geometry" = "636x456" ] || fail "client area is '$geometry', expected 636x456"
+position=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Position: \([0-9]*,[0-9]*\).*/\1/p')
+[ "$position" = "40,40" ] || fail "window at '$position', expected the definition's 40,40 near the top-left corner"
 
 sleep 1  # let the first frame be painted
 import -window "$window" "$screenshot" || fail "screenshot failed"

@@ -4,6 +4,8 @@
 // channel-list entries the N interfaces must give.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QProcess>
 #include <QTest>
 #include <cstdlib>
@@ -22,8 +24,6 @@
 
 namespace {
 
-constexpr int kVectorIndex = 0;
-constexpr int kKvaserIndex = 1;
 
 class OnSocketCan : public MeasuredPanelTest {
 protected:
@@ -68,15 +68,18 @@ TEST_F(OnSocketCan, ChannelListOffersHalfTheInterfaces) {
     }
 }
 
-// The user's committed channel outlives a refill of the list: the next
-// connection opens it although the list shows "Ch 1" again.
-TEST_F(OnSocketCan, CommittedChannelSurvivesARefill) {
+// The channel ring always shows the channel the next connection opens: the
+// user's "Ch 2" outlives a refill (the ring once showed "Ch 1" while "Ch 2"
+// opened). Picking "Kvaser" again from the list while on the bus changes
+// nothing: the connection, its worker and the list stay (it once dropped
+// the bus).
+TEST_F(OnSocketCan, ChannelRingShowsTheChannelThatOpens) {
     ASSERT_TRUE(std::filesystem::exists("/sys/class/net/vcan3")) << "needs vcan0..vcan3";
     selectRingIndex(CAN_CHANNEL, 1);
     ASSERT_EQ(can_channel, 1);
     selectRingIndex(CAN_HARDWARE, kVectorIndex);
     selectRingIndex(CAN_HARDWARE, kKvaserIndex);
-    EXPECT_EQ(shownText(CAN_CHANNEL), "Ch 1");
+    EXPECT_EQ(shownText(CAN_CHANNEL), "Ch 2");
     EXPECT_EQ(can_channel, 1);
 
     composeIdentifier(0, 0, 1, 10, 5);
@@ -89,6 +92,18 @@ TEST_F(OnSocketCan, CommittedChannelSurvivesARefill) {
         << shownText(NUMERIC_CH1_RAW).toStdString();
     QTest::qWait(300);
     EXPECT_TRUE(rawShows("8030", "FFF0")) << "a frame on vcan0 reached the display";
+
+    const int worker = threadFunctionID;
+    auto* hardware = qobject_cast<QComboBox*>(widget(CAN_HARDWARE));
+    ASSERT_NE(hardware, nullptr);
+    hardware->showPopup();
+    QTest::keyClick(hardware->view(), Qt::Key_Return);
+    EXPECT_TRUE(CanConnectionRuns());
+    EXPECT_EQ(threadFunctionID, worker);
+    EXPECT_EQ(onoff, 1);
+    EXPECT_EQ(shownText(CAN_CHANNEL), "Ch 2");
+    cansend("vcan1", "1A5#0040000000000000");
+    EXPECT_TRUE(waitFor([] { return rawShows("4000", "0"); }, 10000)) << "the bus was dropped";
     switchBus(false);
 }
 

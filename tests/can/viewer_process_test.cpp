@@ -89,8 +89,10 @@ int differingPixels(const QImage& first, const QImage& second, const QRect& area
     return differing;
 }
 
-// The opening failure prints its one line and ends the process with
-// status 1, without a crash, a hang or a warning about running threads.
+// The opening failure prints its one line, shows the same text in a
+// box for a user who sees no output, and ends the process with status 1 when
+// the box is closed, without a crash, a hang or a warning about running
+// threads.
 TEST_F(ViewerProcess, OpeningFailurePrintsItsLineAndExitsWithOne) {
     if (hasSocketCanInterfaces()) GTEST_SKIP() << "SocketCAN interfaces present: channel 0 opens";
     VirtualDisplay display(94);
@@ -100,7 +102,20 @@ TEST_F(ViewerProcess, OpeningFailurePrintsItsLineAndExitsWithOne) {
     ASSERT_NO_FATAL_FAILURE(startViewer(display, environment));
     ASSERT_TRUE(clickBusButton(display));
 
-    ASSERT_TRUE(viewer.waitForFinished(10000)) << "the viewer hangs after the failure";
+    QString box;
+    for (int attempt = 0; attempt < 100 && box.isEmpty(); ++attempt) {
+        box = display
+                  .run("xdotool", {"search", "--all", "--onlyvisible", "--pid", QString::number(viewer.processId()),
+                                   "--name", "^Kolvar CAN Viewer: no connection$"},
+                       2000)
+                  .value_or(QString())
+                  .section('\n', 0, 0);
+        if (box.isEmpty()) QTest::qWait(100);
+    }
+    ASSERT_FALSE(box.isEmpty()) << "no message box";
+    EXPECT_FALSE(viewer.waitForFinished(300)) << "the viewer ended before its box was closed";
+    ASSERT_TRUE(display.run(KOLVAR_X_CLOSE_PATH, {box}).has_value());
+    ASSERT_TRUE(viewer.waitForFinished(10000)) << "the viewer hangs after the box was closed";
     EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(viewer.exitCode(), 1);
     const QString out = QString::fromLocal8Bit(viewer.readAllStandardOutput());
@@ -112,6 +127,24 @@ TEST_F(ViewerProcess, OpeningFailurePrintsItsLineAndExitsWithOne) {
     ASSERT_EQ(canGetErrorText(line.captured(1).toInt(), text, sizeof text), canOK);
     EXPECT_EQ(line.captured(2), QString::fromLatin1(text));
     EXPECT_FALSE(err.contains("QThread")) << err.toStdString();
+}
+
+// Without a display Qt would abort the process (status 134, a core dump on
+// some systems): one line says which display failed and what is needed,
+// and the status is 1.
+TEST_F(ViewerProcess, NoDisplaySaysSoAndExitsWithOne) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", ":1999");  // nobody serves it
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    viewer.setProcessEnvironment(environment);
+    viewer.start(KOLVAR_VIEWER_PATH, {});
+    ASSERT_TRUE(viewer.waitForFinished(20000));
+    EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit) << "ended by a signal";
+    EXPECT_EQ(viewer.exitCode(), 1);
+    const QStringList lines =
+        QString::fromLocal8Bit(viewer.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << lines.join('|').toStdString();
+    EXPECT_TRUE(lines[0].contains("\":1999\"") && lines[0].contains("xvfb-run")) << lines[0].toStdString();
 }
 
 TEST_F(ViewerProcess, ClosingWithTheBusOnStopsAndExitsWithZero) {

@@ -1,5 +1,6 @@
 // The controls as a user operates them: each finished change is committed to
 // the control's callback, and the values stay within their ranges.
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -94,6 +95,17 @@ TEST_F(WidgetsTest, KnobFollowsTheMouseAndCommitsOnRelease) {
     // A press and release on the value it already has changes nothing.
     QTest::mouseClick(knob, Qt::LeftButton, {}, right);
     EXPECT_EQ(commitsOf(NUMERICKNOB_ID1), 1);
+
+    // The digital display below the dial is no handle: a click there once
+    // turned the knob to the end its angle pointed at.
+    QWidget* other = uiControlWidget(panel, NUMERICKNOB_ID0);
+    other->setFocus();
+    QTest::mouseClick(knob, Qt::LeftButton, {}, QPoint(knob->width() / 2, knob->height() - 6));
+    EXPECT_EQ(valueOf(panel, NUMERICKNOB_ID1), 11);
+    EXPECT_EQ(commitsOf(NUMERICKNOB_ID1), 1);
+    EXPECT_TRUE(knob->hasFocus()) << "a click readies the arrow keys";
+    QTest::keyClick(knob, Qt::Key_Up);
+    EXPECT_EQ(valueOf(panel, NUMERICKNOB_ID1), 12);
 }
 
 TEST_F(WidgetsTest, RadioButtonsAreIndependent) {
@@ -136,6 +148,20 @@ TEST_F(WidgetsTest, RingCommitsTheUsersChoiceAndTakesNewEntries) {
     EXPECT_EQ(SetCtrlIndex(panel, CAN_BITRATE, 0), 0);
     EXPECT_EQ(commitsOf(CAN_BITRATE), 1);
     EXPECT_EQ(SetCtrlIndex(panel, CAN_BITRATE, 2), UIE_BAD_INDEX);
+
+    // Picked from the list: the entry already selected is no change and
+    // commits nothing (once it re-initialised the driver under an open
+    // channel); another entry commits.
+    auto pickFromList = [&](int key) {
+        ring->showPopup();
+        if (key) QTest::keyClick(ring->view(), Qt::Key(key));
+        QTest::keyClick(ring->view(), Qt::Key_Return);
+    };
+    pickFromList(0);
+    EXPECT_EQ(commitsOf(CAN_BITRATE), 1);
+    pickFromList(Qt::Key_Down);
+    EXPECT_EQ(valueOf(panel, CAN_BITRATE), -1);
+    EXPECT_EQ(commitsOf(CAN_BITRATE), 2);
 
     // The refill the channel list goes through: empty it, insert at the top.
     ASSERT_EQ(DeleteListItem(panel, CAN_CHANNEL, 0, -1), 0);

@@ -1,0 +1,79 @@
+#!/bin/bash
+# Closes the viewer as a window manager does, again and again, at a random
+# moment 0 to 1.5 s after the bus was switched on, with a busy process per
+# core competing for the CPU. Every run must end with status 0 within one
+# second of its close request.
+# Usage: close_loop.sh <viewer> <x-close-window tool> <runs>
+set -u
+viewer=$1
+closer=$2
+runs=$3
+work=$(mktemp -d)
+xvfb_pid=
+viewer_pid=
+load_pids=()
+
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "$work"/*.log; do
+        [ -s "$log" ] && { echo "--- $(basename "$log")" >&2; tail -n 20 "$log" >&2; }
+    done
+    exit 1
+}
+cleanup() {
+    [ -n "$viewer_pid" ] && kill -9 "$viewer_pid" 2>/dev/null
+    for pid in "${load_pids[@]}"; do kill "$pid" 2>/dev/null; done
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb reported no display"
+export DISPLAY=":$(head -n1 "$work/display")"
+export QT_QPA_PLATFORM=xcb
+export KOLVAR_CAN_CHANNELS=virtual
+export KOLVAR_VIRTUALCAN_PORT=$((40000 + $$ % 20000))
+
+# The load: one busy loop per core, at the viewer's own priority.
+for _ in $(seq "$(nproc)"); do
+    (while :; do :; done) &
+    load_pids+=($!)
+done
+
+# Where the bus button's centre lies in the panel's client area.
+button_x=$((537 + 62 / 2))
+button_y=$((62 + 33 / 2))
+
+for run in $(seq "$runs"); do
+    "$viewer" >"$work/viewer-stdout.log" 2>"$work/viewer-stderr.log" &
+    viewer_pid=$!
+    window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$viewer_pid" \
+        --name '^Kolvar CAN Viewer$' | head -n1)
+    [ -n "$window" ] || fail "run $run: no window"
+    xdotool mousemove --sync --window "$window" "$button_x" "$button_y" click 1 ||
+        fail "run $run: the click on the bus button failed"
+    delay_ms=$((RANDOM % 1501))
+    sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
+    "$closer" "$window" 2>"$work/close.log" || fail "run $run: the close request could not be sent"
+    status=
+    for _ in $(seq 100); do
+        if ! kill -0 "$viewer_pid" 2>/dev/null; then
+            wait "$viewer_pid"
+            status=$?
+            viewer_pid=
+            break
+        fi
+        sleep 0.01
+    done
+    [ -n "$status" ] || fail "run $run: still running 1 s after a close request sent ${delay_ms} ms after bus on"
+    [ "$status" -eq 0 ] || fail "run $run: ended with status $status (close ${delay_ms} ms after bus on)"
+done
+echo "$runs closes at random delays after bus on, each ended with status 0 within 1 s"
