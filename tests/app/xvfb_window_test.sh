@@ -28,20 +28,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display number itself and writes it to descriptor 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-    sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb reported no display"
-export DISPLAY=":$(head -n1 "$work/display")"
-export QT_QPA_PLATFORM=xcb
-# A private virtual bus, so that nothing else on this machine is seen.
-export KOLVAR_CAN_CHANNELS=virtual
-export KOLVAR_VIRTUALCAN_PORT=$((40000 + $$ % 20000))
+. "$(dirname "$0")/../support/private_display.sh"
+start_private_display
 
 "$viewer" "$@" >"$work/viewer-stdout.log" 2>"$work/viewer-stderr.log" &
 viewer_pid=$!
@@ -60,16 +48,7 @@ import -window "$window" "$screenshot" || fail "screenshot failed"
 
 "$closer" "$window" 2>"$work/close.log" || fail "close request could not be sent"
 
-status=
-for _ in $(seq 200); do
-    if ! kill -0 "$viewer_pid" 2>/dev/null; then
-        wait "$viewer_pid"
-        status=$?
-        viewer_pid=
-        break
-    fi
-    sleep 0.1
-done
+wait_for_viewer 20000
 [ -n "$status" ] || fail "the viewer did not end within 20 s of the close request"
 [ "$status" -eq 0 ] || fail "the viewer ended with status $status"
 echo "viewer closed with status 0; screenshot in $screenshot"

@@ -29,18 +29,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-    sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb reported no display"
-export DISPLAY=":$(head -n1 "$work/display")"
-export QT_QPA_PLATFORM=xcb
-export KOLVAR_CAN_CHANNELS=virtual
-export KOLVAR_VIRTUALCAN_PORT=$((40000 + $$ % 20000))
+. "$(dirname "$0")/../support/private_display.sh"
+start_private_display
 
 # The load: one busy loop per core, at the viewer's own priority.
 for _ in $(seq "$(nproc)"); do
@@ -63,17 +53,15 @@ for run in $(seq "$runs"); do
     delay_ms=$((RANDOM % 1501))
     sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
     "$closer" "$window" 2>"$work/close.log" || fail "run $run: the close request could not be sent"
-    status=
-    for _ in $(seq 100); do
-        if ! kill -0 "$viewer_pid" 2>/dev/null; then
-            wait "$viewer_pid"
-            status=$?
-            viewer_pid=
-            break
-        fi
-        sleep 0.01
-    done
-    [ -n "$status" ] || fail "run $run: still running 1 s after a close request sent ${delay_ms} ms after bus on"
+    wait_for_viewer 1000
+    if [ -z "$status" ]; then
+        # What each thread waits in, for the report.
+        for task in /proc/"$viewer_pid"/task/*; do
+            echo "$(cat "$task/comm" 2>/dev/null): $(cat "$task/wchan" 2>/dev/null)"
+        done >"$work/threads.log"
+        fail "run $run: still running 1 s after a close request sent ${delay_ms} ms after bus on"
+    fi
     [ "$status" -eq 0 ] || fail "run $run: ended with status $status (close ${delay_ms} ms after bus on)"
+    [ $((run % 100)) -eq 0 ] && echo "$run closes done" >&2
 done
 echo "$runs closes at random delays after bus on, each ended with status 0 within 1 s"
