@@ -113,7 +113,7 @@ TEST(Shell, PlotChannelShowsTheSecondMeterAndInServiceModeItsRawWord) {
     }
 }
 
-// Mend: a panel that cannot be loaded once ended the run with status 0, as
+// A panel that cannot be loaded must not end the run with status 0, as
 // if it had been used and closed.
 TEST(Shell, PanelThatCannotBeLoadedEndsWithOneAndSaysWhy) {
     hidePanelDefinition();
