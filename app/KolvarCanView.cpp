@@ -9,6 +9,7 @@
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
+#include "can/status_line.h"
 #include "platform/userint.h"
 
 int debug = 0;
@@ -28,13 +29,16 @@ int main(int argc, char* argv[]) {
             if (argc == 2 && std::strcmp(argv[1], "Lantern") == 0) debug = 1;
             CanChangeHardware();
             calcCanID();
+            StartBusStatusLine();
             const int shown = DisplayPanel(panelHandle.load());
             if (shown >= 0) {
                 RunUserInterface();
                 status = 0;
             } else {
-                std::fprintf(stderr, "user interface: cannot show the panel: %s\n", GetUILErrorString(shown));
+                std::fprintf(stderr, "user interface: cannot show the panel: %s
+", GetUILErrorString(shown));
             }
+            StopBusStatusLine();
         }
     }
     DiscardPanel(panelHandle.load());

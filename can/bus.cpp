@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "panel/panel_contract.h"
+#include "can/accepted_frames.h"
 #include "can/hardware.h"
 #include "can/read_thread.h"
 #include "platform/canlib.h"
@@ -57,6 +58,7 @@ void showBusOff() {
 }
 
 void startConnection() {
+    acceptedFrames.reset();  // nothing of the identifier yet on this connection
     handle1.store(KVCanInitCtrl(can_channel));
     threadrun.store(1);
     int functionId = 0;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "panel/panel_contract.h"
+#include "can/accepted_frames.h"
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/frame_format.h"
@@ -88,8 +89,13 @@ int KVCanReadThread(void*) {
     while (threadrun.load() == 1) {
         // can_id is read afresh on every pass, so a new identifier applies
         // from the next pass on.
-        stat = canReadSpecificSkip(handle, can_id.load(), data, nullptr, nullptr, nullptr);
-        if (stat == canOK) showBuffer();
+        const int32_t wanted = can_id.load();
+        unsigned dlc = 0;
+        stat = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr);
+        if (stat == canOK) {
+            acceptedFrames.record(wanted, dlc);
+            showBuffer();
+        }
         if (stat == canOK || stat == canERR_NOMSG) {
             // Returns at once while frames are queued; otherwise sleeps until
             // a frame arrives, the bus goes off or a new identifier is chosen

@@ -28,6 +28,7 @@ constexpr int NUMERIC_CH1_RAW = 17;
 constexpr int NUMERIC_DEC_2 = 18;     // identifier, hexadecimal
 constexpr int NUMERIC_DEC = 19;       // identifier, decimal
 constexpr int TEXTMSG_2 = 20;
+constexpr int BUS_STATUS_LINE = 21;   // text message: bus state, rates, why values are stale
 
 // Handle of the loaded main panel. Written once at start-up on the UI thread,
 // read by the receive worker; atomic so that the read is race-free.

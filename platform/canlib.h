@@ -22,7 +22,8 @@
 // Receive queue: one per open channel, filled from bus on, holding at most
 // 65536 frames; when full, the oldest frames are dropped and counted
 // (canGetDroppedCount). Standard and extended data frames and remote frames
-// are queued; error frames are only counted (canGetErrorFrameCount). Only
+// are queued; error frames are only counted (canGetErrorFrameCount) and
+// followed for the bus state (canGetBusStatus). Only
 // standard-identifier data frames match an identifier in canReadSpecificSkip.
 // On a SocketCAN channel, frames wait in the channel's socket until a call
 // moves them into the queue: a waiting read, canGetQueueLevel, or
@@ -124,6 +125,34 @@ int canGetDroppedCount(int handle, uint64_t* dropped);
 
 // Error frames received since bus on (they are never queued).
 int canGetErrorFrameCount(int handle, uint64_t* count);
+
+// Bus states, as canGetBusStatus reports them.
+enum canBusState : int {
+    canBUSSTATE_ERROR_ACTIVE = 0,   // taking part normally (also: nothing known against it)
+    canBUSSTATE_ERROR_WARNING = 1,
+    canBUSSTATE_ERROR_PASSIVE = 2,
+    canBUSSTATE_BUS_OFF = 3,
+    canBUSSTATE_DOWN = 4,           // SocketCAN interface set down
+    canBUSSTATE_GONE = 5,           // SocketCAN interface deleted
+    canBUSSTATE_UNREACHABLE = 6,    // virtual bus: no connection to it
+};
+
+struct canBusStatus {
+    uint64_t receivedFrames;  // data and remote frames received since bus on
+    uint64_t errorFrames;     // error frames received since bus on
+    int busState;             // a canBusState
+    // Bits per second the interface really runs at, as the kernel reports
+    // it; 0 where no bit rate exists (vcan, the virtual bus).
+    long bitRate;
+};
+
+// What a channel's bus looks like now. Counts come from the receive path;
+// the bus state from the error frames received (bus off, restarted,
+// controller warning/passive/active) and, for a SocketCAN interface, from
+// the kernel: deleted, down, or the controller's own state where the kernel
+// reports one. The virtual bus is unreachable while its connection is lost.
+// Never waits for the I/O thread; a few system calls at most.
+int canGetBusStatus(int handle, canBusStatus* status);
 
 // Arrival time of the frame that the last successful read on the handle
 // took, in microseconds of CLOCK_MONOTONIC (std::chrono::steady_clock; the

@@ -40,6 +40,10 @@ constexpr int EVENT_GOT_FOCUS = 8;  // panel gained the input focus
 constexpr int EVENT_CLOSE = 11;     // the user asked to close the panel
 
 constexpr int ATTR_VISIBLE = 530;   // int: 0 hidden, nonzero shown
+// int: nonzero draws the digital display of a meter, numeric or knob greyed
+// (its value may be out of date), 0 normally; the value stays. Other
+// controls answer UIE_BAD_ATTRIBUTE.
+constexpr int ATTR_GREYED = 531;
 
 constexpr int DEFAULT_THREAD_POOL_HANDLE = -1;
 
@@ -49,6 +53,7 @@ using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbac
 using PanelCallbackPtr = int (*)(int panel, int event, void* callbackData, int eventData1,
                                  int eventData2);
 using ThreadFunctionPtr = int (*)(void* functionData);
+using TimerCallbackPtr = void (*)(void* callbackData);
 
 // ---- Name table -------------------------------------------------------------
 // Loading a panel binds each callback name in its definition to the entry of
@@ -106,6 +111,10 @@ int SetCtrlVal(int panel, int control, int value);
 int SetCtrlVal(int panel, int control, unsigned value);
 int SetCtrlVal(int panel, int control, double value);
 
+// Sets the text of a text message. Only text messages take text; others
+// answer UIE_BAD_VALUE_TYPE.
+int SetCtrlVal(int panel, int control, const char* text);
+
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int GetCtrlAttribute(int panel, int control, int attribute, int* value);
 
@@ -115,6 +124,13 @@ int InsertListItem(int panel, int control, int index, const char* label, int val
 int GetNumListItems(int panel, int control, int* count);
 int GetLabelFromIndex(int panel, int control, int index, char* label, int labelSize);
 int GetValueFromIndex(int panel, int control, int index, int* value);
+
+// ---- Timers -------------------------------------------------------------------
+// Calls fn(data) on the main thread every intervalMs (1..86400000) while the
+// event loop runs, until DiscardTimer; returns a timer id > 0.
+int NewTimer(int intervalMs, TimerCallbackPtr fn, void* data);
+// Stops and forgets the timer; UIE_BAD_ATTRIBUTE for an unknown id.
+int DiscardTimer(int timerId);
 
 // ---- Formatting -------------------------------------------------------------
 // [any-thread] Only the form Fmt(target, "%s<%s%i", text, integer) is

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialbus-dev qt6-tools-dev
-            libgl-dev libqt6serialbus6 qt6-qpa-plugins)
+            libgl-dev libqt6serialbus6 qt6-qpa-plugins libsocketcan-dev)
 run_pkgs=(xvfb)
 # Rendering the icons, computing the package's dependencies.
 package_pkgs=(librsvg2-bin dpkg-dev file)

@@ -67,6 +67,10 @@ int BusChannel::open() {
     device_->setParent(this);
     connect(device_, &QCanBusDevice::framesReceived, this, &BusChannel::onFramesReceived);
     connect(device_, &QCanBusDevice::stateChanged, this, &BusChannel::onStateChanged);
+    // Every error frame, so that the bus state can follow them.
+    if (channel_->info.plugin == "socketcan")
+        device_->setConfigurationParameter(QCanBusDevice::ErrorFilterKey,
+                                           QVariant::fromValue(QCanBusFrame::FrameErrors(QCanBusFrame::AnyError)));
     if (!device_->connectDevice()) {
         delete device_;
         device_ = nullptr;
@@ -103,7 +107,9 @@ void BusChannel::onFramesReceived() {
         Frame frame;
         for (const QCanBusFrame& in : frames) {
             if (in.frameType() == QCanBusFrame::ErrorFrame) {
-                channel_->rx.countErrorFrame();
+                const QByteArray detail = in.payload();
+                channel_->rx.countErrorFrame(static_cast<uint32_t>(in.frameId()),
+                                             detail.size() > 1 ? static_cast<uint8_t>(detail[1]) : 0);
                 continue;
             }
             if (toFrame(in, arrivalUs, frame)) batch_.push_back(frame);

@@ -3,6 +3,7 @@
 #include "platform/canlib.h"
 
 #include "platform/can/bus_channel.h"
+#include "platform/can/bus_health.h"
 #include "platform/can/channel_list.h"
 #include "platform/can/io_thread.h"
 #include "platform/can/open_channel.h"
@@ -346,6 +347,25 @@ int canGetErrorFrameCount(int handle, uint64_t* count) {
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
     *count = channel->rx.errorFrameCount();
+    return canOK;
+}
+
+int canGetBusStatus(int handle, canBusStatus* status) {
+    if (!status) return canERR_PARAM;
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    status->receivedFrames = channel->rx.receivedCount();
+    status->errorFrames = channel->rx.errorFrameCount();
+    const int fromErrorFrames = channel->rx.errorFrameBusState();
+    if (channel->info.plugin == "socketcan") {
+        const kolvar::can::InterfaceHealth health =
+            kolvar::can::socketCanHealth(channel->info.interface, fromErrorFrames);
+        status->busState = health.busState;
+        status->bitRate = health.bitRate;
+    } else {
+        status->busState = channel->linkUp() ? fromErrorFrames : canBUSSTATE_UNREACHABLE;
+        status->bitRate = 0;
+    }
     return canOK;
 }
 

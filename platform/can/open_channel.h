@@ -43,6 +43,10 @@ struct OpenChannel {
         }
         linkChanged_.notify_all();
     }
+    bool linkUp() {
+        std::lock_guard lock(linkMutex_);
+        return linkUp_;
+    }
     // Waits up to timeoutMs for the device to be connected.
     bool waitLinkUp(int timeoutMs) {
         std::unique_lock lock(linkMutex_);

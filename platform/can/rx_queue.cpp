@@ -1,6 +1,7 @@
 #include "platform/can/rx_queue.h"
 
 #include "platform/canlib.h"
+#include "platform/can/bus_health.h"
 
 #include <chrono>
 
@@ -21,6 +22,8 @@ void RxQueue::busOn() {
     ring_.clear();
     dropped_.store(0, std::memory_order_relaxed);
     errorFrames_.store(0, std::memory_order_relaxed);
+    received_.store(0, std::memory_order_relaxed);
+    errorFrameState_.store(canBUSSTATE_ERROR_ACTIVE, std::memory_order_relaxed);
     onBus_.store(true, std::memory_order_relaxed);
 }
 
@@ -52,8 +55,15 @@ void RxQueue::pushBatch(const Frame* frames, size_t count) {
         for (size_t i = 0; i < count; ++i)
             if (ring_.pushDroppingOldest(frames[i])) ++droppedNow;
     }
+    received_.fetch_add(count, std::memory_order_relaxed);
     if (droppedNow) dropped_.fetch_add(droppedNow, std::memory_order_relaxed);
     readable_.notify_all();
+}
+
+void RxQueue::countErrorFrame(uint32_t errorClass, uint8_t controller) {
+    errorFrames_.fetch_add(1, std::memory_order_relaxed);
+    const int now = errorFrameState_.load(std::memory_order_relaxed);
+    errorFrameState_.store(busStateAfterErrorFrame(now, errorClass, controller), std::memory_order_relaxed);
 }
 
 int RxQueue::stateStatusLocked() const {

@@ -36,8 +36,10 @@ public:
     // Appends a batch of received frames under one lock and wakes the
     // readers once. Ignored while off the bus.
     void pushBatch(const Frame* frames, size_t count);
-    // Counts one received error frame.
-    void countErrorFrame() { errorFrames_.fetch_add(1, std::memory_order_relaxed); }
+    // Counts one received error frame and follows the bus state it reports:
+    // `errorClass` is the class bits of its identifier, `controller` its data
+    // byte 1. One writer per channel, so the state needs no lock.
+    void countErrorFrame(uint32_t errorClass = 0, uint8_t controller = 0);
     // Counts frames lost before they reached the queue (the kernel's socket
     // buffer overflowed).
     void addDropped(uint64_t count) { dropped_.fetch_add(count, std::memory_order_relaxed); }
@@ -69,6 +71,11 @@ public:
     }
     uint64_t droppedCount() const { return dropped_.load(std::memory_order_relaxed); }
     uint64_t errorFrameCount() const { return errorFrames_.load(std::memory_order_relaxed); }
+    // Data and remote frames received while on the bus, since bus on (dropped
+    // ones included).
+    uint64_t receivedCount() const { return received_.load(std::memory_order_relaxed); }
+    // The bus state (canBUSSTATE_) the error frames since bus on report.
+    int errorFrameBusState() const { return errorFrameState_.load(std::memory_order_relaxed); }
     // Arrival time (steadyMicros) of the frame taken last; 0 before the first.
     int64_t lastTakenArrivalUs() const { return lastTakenArrivalUs_.load(std::memory_order_relaxed); }
     bool onBus() const { return onBus_.load(std::memory_order_relaxed); }
@@ -87,6 +94,8 @@ private:
     std::atomic<bool> onBus_{false};
     std::atomic<uint64_t> dropped_{0};
     std::atomic<uint64_t> errorFrames_{0};
+    std::atomic<uint64_t> received_{0};
+    std::atomic<int> errorFrameState_{0};  // canBUSSTATE_ERROR_ACTIVE
     std::atomic<int64_t> lastTakenArrivalUs_{0};
     std::atomic<uint64_t> interruptions_{0};  // written under mutex_
 };

@@ -9,6 +9,7 @@
 #include "platform/ui/pending_values.h"
 #include "platform/ui/ring.h"
 #include "platform/ui/runtime.h"
+#include "platform/ui/text_message.h"
 
 namespace {
 // [main-thread] Finds a live control; the status tells why not.
@@ -22,6 +23,11 @@ int findControl(int panel, int control, std::shared_ptr<PanelRecord>* panelOut,
     *panelOut = std::move(record);
     *controlOut = found;
     return 0;
+}
+
+bool hasDigitalDisplay(const ControlWidget& control) {
+    const ControlKind kind = control.kind();
+    return kind == ControlKind::Meter || kind == ControlKind::Numeric || kind == ControlKind::Knob;
 }
 
 int findRing(int panel, int control, std::shared_ptr<PanelRecord>* panelOut, UiRing** ring) {
@@ -96,11 +102,28 @@ int SetCtrlIndex(int panel, int control, int index) {
     return 0;
 }
 
+int SetCtrlVal(int panel, int control, const char* text) {
+    std::shared_ptr<PanelRecord> record;
+    ControlRecord* found = nullptr;
+    const int status = findControl(panel, control, &record, &found);
+    if (status < 0) return status;
+    auto* message = qobject_cast<UiTextMessage*>(found->widget);
+    if (!message || !text) return UIE_BAD_VALUE_TYPE;
+    const QString shown = QString::fromUtf8(text);
+    if (message->text() != shown) message->setText(shown);  // no repaint for the same text
+    return 0;
+}
+
 int SetCtrlAttribute(int panel, int control, int attribute, int value) {
     std::shared_ptr<PanelRecord> record;
     ControlRecord* found = nullptr;
     const int status = findControl(panel, control, &record, &found);
     if (status < 0) return status;
+    if (attribute == ATTR_GREYED) {
+        if (!hasDigitalDisplay(*found->control)) return UIE_BAD_ATTRIBUTE;
+        found->control->setGreyed(value != 0);
+        return 0;
+    }
     if (attribute != ATTR_VISIBLE) return UIE_BAD_ATTRIBUTE;
     found->widget->setVisible(value != 0);
     if (found->label) found->label->setVisible(value != 0);
@@ -112,7 +135,13 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
     ControlRecord* found = nullptr;
     const int status = findControl(panel, control, &record, &found);
     if (status < 0) return status;
-    if (attribute != ATTR_VISIBLE || !value) return UIE_BAD_ATTRIBUTE;
+    if (!value) return UIE_BAD_ATTRIBUTE;
+    if (attribute == ATTR_GREYED) {
+        if (!hasDigitalDisplay(*found->control)) return UIE_BAD_ATTRIBUTE;
+        *value = found->control->greyed() ? 1 : 0;
+        return 0;
+    }
+    if (attribute != ATTR_VISIBLE) return UIE_BAD_ATTRIBUTE;
     // isHidden, not isVisible: a control counts as shown on a panel that is
     // not displayed yet.
     *value = found->widget->isHidden() ? 0 : 1;

@@ -7,8 +7,7 @@
 #include <functional>
 
 #include <QString>
-
-class QWidget;
+#include <QWidget>
 
 // Reads a display "format" property of a panel definition: "hex" sets
 // *hex, "decimal" clears it; anything else returns false.
@@ -43,6 +42,15 @@ public:
     // Called after each change the user has finished.
     void setCommitHandler(std::function<void()> handler) { commitHandler_ = std::move(handler); }
 
+    // A greyed control draws its digital display dimmed, saying that the
+    // value may be out of date; the value itself stays as it is.
+    void setGreyed(bool greyed) {
+        if (greyed == greyed_) return;
+        greyed_ = greyed;
+        asWidget()->update();
+    }
+    bool greyed() const { return greyed_; }
+
     // How often the widget has painted itself; benchmarks compare it with
     // the number of values applied.
     std::uint64_t paintCount() const { return paintCount_; }
@@ -56,4 +64,5 @@ protected:
 private:
     std::function<void()> commitHandler_;
     std::uint64_t paintCount_ = 0;
+    bool greyed_ = false;
 };

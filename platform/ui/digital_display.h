@@ -7,6 +7,7 @@
 class QPainter;
 class QPalette;
 
-// Draws a recessed field in `box` (widget pixels) with `text` right-aligned.
+// Draws a recessed field in `box` (widget pixels) with `text` right-aligned;
+// `greyed` draws the field flat grey and the text in the disabled colour.
 void paintDigitalDisplay(QPainter& painter, const QRect& box, const QString& text,
-                         const QPalette& palette);
+                         const QPalette& palette, bool greyed);

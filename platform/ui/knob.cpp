@@ -174,5 +174,5 @@ void UiKnob::paintEvent(QPaintEvent*) {
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(QRectF(dialRect_).adjusted(-2, -2, 2, 2));
     }
-    paintDigitalDisplay(painter, displayRect_, displayText(), palette());
+    paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed());
 }

@@ -143,5 +143,5 @@ void UiMeter::paintEvent(QPaintEvent*) {
     paintNeedle(painter);
     painter.restore();
 
-    paintDigitalDisplay(painter, displayRect_, displayText(), palette());
+    paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed());
 }

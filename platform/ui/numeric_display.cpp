@@ -37,5 +37,5 @@ QString UiNumeric::displayText() const {
 void UiNumeric::paintEvent(QPaintEvent*) {
     countPaint();
     QPainter painter(this);
-    paintDigitalDisplay(painter, rect(), displayText(), palette());
+    paintDigitalDisplay(painter, rect(), displayText(), palette(), greyed());
 }

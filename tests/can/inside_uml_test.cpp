@@ -36,6 +36,12 @@ protected:
         ASSERT_TRUE(sender.waitForFinished(10000)) << "cansend " << frame;
         ASSERT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().toStdString();
     }
+    static void ipLink(const char* interface, const char* state) {
+        QProcess ip;
+        ip.start("ip", {"link", "set", interface, state});
+        ASSERT_TRUE(ip.waitForFinished(10000));
+        ASSERT_EQ(ip.exitCode(), 0) << ip.readAllStandardError().toStdString();
+    }
     static bool rawShows(const char* raw1, const char* raw2) {
         return shownText(NUMERIC_CH1_RAW).toUpper() == raw1 &&
                shownText(NUMERIC_CH2_RAW).toUpper() == raw2;
@@ -157,6 +163,42 @@ TEST_F(OnSocketCan, RoadOfOneFrameFromCansend) {
     switchBus(false);
     EXPECT_FALSE(CanConnectionRuns());
     EXPECT_EQ(threadrun.load(), 0);
+}
+
+// The status line on a SocketCAN interface: no bit rate on vcan, the
+// interface going down and up, error frames counted and followed to bus off.
+TEST_F(OnSocketCan, StatusLineFollowsTheInterfaceAndItsErrorFrames) {
+    ASSERT_TRUE(std::filesystem::exists("/sys/class/net/vcan0")) << "needs vcan0";
+    composeIdentifier(0, 0, 1, 10, 5);
+    switchBus(true);
+    ASSERT_TRUE(CanConnectionRuns());
+    const auto live = [] { return !greyed(NUMERICMETER1) && !greyed(NUMERIC_CH2_RAW); };
+    const auto stale = [] { return greyed(NUMERICMETER1) && greyed(NUMERIC_CH2_RAW); };
+    cansend("vcan0", "1A5#F0FF100000000000");
+    EXPECT_TRUE(waitFor(live, 5000)) << statusLine().toStdString();
+    EXPECT_TRUE(statusLine().startsWith("vcan0 · bit rate —\nerror active")) << statusLine().toStdString();
+
+    ipLink("vcan0", "down");
+    EXPECT_TRUE(waitFor([] { return statusLine().endsWith("vcan0 is down"); }, 3000))
+        << statusLine().toStdString();
+    EXPECT_TRUE(stale());
+    ipLink("vcan0", "up");
+    EXPECT_TRUE(waitFor([&] {
+        cansend("vcan0", "1A5#F0FF100000000000");
+        return live();
+    }, 10000)) << statusLine().toStdString();
+
+    // Controller error passive, then bus off (CAN_ERR_FLAG | class bits).
+    cansend("vcan0", "20000004#0010000000000000");
+    EXPECT_TRUE(waitFor([] { return statusLine().contains("error passive"); }, 3000))
+        << statusLine().toStdString();
+    EXPECT_TRUE(live());
+    cansend("vcan0", "20000040#0000000000000000");
+    EXPECT_TRUE(waitFor([] { return statusLine().endsWith("bus off"); }, 3000))
+        << statusLine().toStdString();
+    EXPECT_TRUE(statusLine().contains("error frames 2")) << statusLine().toStdString();
+    EXPECT_TRUE(stale());
+    switchBus(false);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
+#include "can/status_line.h"
 #include "platform/ui/qt_access.h"
 #include "platform/userint.h"
 #include "tests/can/bus_peers.h"
@@ -34,6 +35,7 @@ void MeasuredPanelTest::SetUp() {
     debug = 1;
     CanChangeHardware();
     calcCanID();
+    ASSERT_TRUE(StartBusStatusLine());
     ASSERT_GE(DisplayPanel(panel), 0);
     // The raw word of channel 1 appears when the panel gains focus in the
     // service mode; channel 2's with PLOT_CHANNEL at "Ch 2".
@@ -42,6 +44,7 @@ void MeasuredPanelTest::SetUp() {
 }
 
 void MeasuredPanelTest::TearDown() {
+    StopBusStatusLine();
     CanStopConnection();
     onoff = 0;
     DiscardPanel(panel);
@@ -125,4 +128,15 @@ bool MeasuredPanelTest::framesFlow(int timeoutMs) {
         seen.insert(intValue(NUMERIC_CH1_RAW));
         return seen.size() >= 6;
     }, timeoutMs);
+}
+
+QString MeasuredPanelTest::statusLine() {
+    QWidget* line = widget(BUS_STATUS_LINE);
+    return line ? line->property("text").toString() : QString();
+}
+
+bool MeasuredPanelTest::greyed(int control) {
+    int value = -1;
+    EXPECT_GE(GetCtrlAttribute(panelHandle, control, ATTR_GREYED, &value), 0) << "control " << control;
+    return value == 1;
 }

@@ -41,6 +41,9 @@ protected:
     // The text a numeric, meter, knob or ring shows.
     static QString shownText(int control);
     static bool isShown(int control);
+    // What the bus status line says, and whether a display is drawn greyed.
+    static QString statusLine();
+    static bool greyed(int control);
 
     // Runs the event loop until `condition` holds or `timeoutMs` passes.
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs);

@@ -100,6 +100,55 @@ TEST_F(FrameRoad, SilentBusShowsTheLastConnectionsValues) {
     EXPECT_EQ(data[4], 0xAA);
 }
 
+// The meters' values are marked stale (greyed, with the reason on the status
+// line) until the first frame of the identifier, again after a silent second,
+// for the channel a short frame does not carry, and after an identifier
+// change until a frame of the new one; the values themselves stay.
+TEST_F(FrameRoad, ValuesAreMarkedStaleWhileNoFrameOfTheIdentifierArrives) {
+    const auto allGreyed = [] {
+        return greyed(NUMERICMETER1) && greyed(NUMERIC_CH1_RAW) && greyed(NUMERICMETER2) &&
+               greyed(NUMERIC_CH2_RAW);
+    };
+    const auto noneGreyed = [] {
+        return !greyed(NUMERICMETER1) && !greyed(NUMERIC_CH1_RAW) && !greyed(NUMERICMETER2) &&
+               !greyed(NUMERIC_CH2_RAW);
+    };
+    composeIdentifier(0, 0, 1, 10, 5);
+    EXPECT_TRUE(statusLine().startsWith("Off bus · next: virtual bus 0 at 500 kbit/s"))
+        << statusLine().toStdString();
+    EXPECT_TRUE(allGreyed());
+    switchBus(true);
+    ASSERT_TRUE(waitFor([] { return meterUpdates() > 0; }, 3000));
+    EXPECT_TRUE(waitFor([] { return statusLine().contains("no frame of 0x1A5 yet"); }, 1000))
+        << statusLine().toStdString();
+    EXPECT_TRUE(statusLine().startsWith("virtual bus 0 · bit rate —")) << statusLine().toStdString();
+    EXPECT_TRUE(allGreyed());
+
+    ASSERT_EQ(runDeviceSim({"--send", "1A5#F0FF100000000000"}), "");
+    EXPECT_TRUE(waitFor(noneGreyed, 3000)) << statusLine().toStdString();
+    EXPECT_TRUE(statusLine().endsWith("live")) << statusLine().toStdString();
+
+    QElapsedTimer silence;
+    silence.start();
+    EXPECT_TRUE(waitFor(allGreyed, 2500));
+    EXPECT_GE(silence.elapsed(), 700);  // not before about a second of silence
+    EXPECT_TRUE(statusLine().contains("no frame of 0x1A5 for 1.")) << statusLine().toStdString();
+    EXPECT_EQ(shownText(NUMERIC_CH1_RAW).toUpper(), "FFF0");
+    EXPECT_EQ(shownText(NUMERICMETER2), "-99.95");
+
+    // Two data bytes: channel 1's word is new, channel 2's bytes are old.
+    ASSERT_EQ(runDeviceSim({"--send", "1A5#F07F"}), "");
+    EXPECT_TRUE(waitFor([] { return !greyed(NUMERICMETER1) && !greyed(NUMERIC_CH1_RAW); }, 3000));
+    EXPECT_TRUE(greyed(NUMERICMETER2) && greyed(NUMERIC_CH2_RAW)) << statusLine().toStdString();
+
+    click(RADIOBUTTON_PRE2);
+    ASSERT_EQ(can_id.load(), 0x5A5);
+    EXPECT_TRUE(waitFor(allGreyed, 1000));
+    EXPECT_TRUE(statusLine().contains("no frame of 0x5A5 yet")) << statusLine().toStdString();
+    ASSERT_EQ(runDeviceSim({"--send", "1A5#F0FF100000000000", "--send", "5A5#0080F0FF00000000"}), "");
+    EXPECT_TRUE(waitFor(noneGreyed, 3000)) << statusLine().toStdString();
+}
+
 // A stop wakes the worker's read instead of waiting out its time-out.
 TEST_F(FrameRoad, StopDuringTheFirstReadDoesNotWaitForItsTimeOut) {
     switchBus(true);

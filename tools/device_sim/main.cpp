@@ -28,7 +28,12 @@ namespace {
 std::atomic<bool> g_stop{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
+// SIGUSR1 pauses the stream and the next one resumes it, so that a demo or
+// a test can make the device fall silent and speak again.
+std::atomic<bool> g_paused{false};
+
 void onSignal(int) { g_stop.store(true); }
+void onPauseSignal(int) { g_paused.store(!g_paused.load()); }
 
 // Sleeps until the deadline in short steps so that a signal ends it soon.
 void sleepUntil(Clock::time_point deadline) {
@@ -125,6 +130,7 @@ int playStream(int handle, const SimOptions& options) {
         if (options.duration && seconds >= *options.duration) break;
         sleepUntil(start + std::chrono::duration_cast<Clock::duration>(interval * static_cast<double>(k)));
         if (g_stop.load()) break;
+        if (g_paused.load()) continue;  // the schedule runs on: no burst on resume
         encodeMeasurement(options.channel1.valueAt(seconds), options.channel2.valueAt(seconds),
                           options.byteOrder, frame.data);
         if (!send(handle, frame)) return 1;
@@ -227,6 +233,7 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    std::signal(SIGUSR1, onPauseSignal);
 
     const int handle = openChannel(options->channelName);
     if (handle < 0) return 1;

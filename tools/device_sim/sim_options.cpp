@@ -43,6 +43,7 @@ std::string simUsage() {
            "  --send ID#DATA      send this frame once (cansend syntax, repeatable, in\n"
            "                      order), then exit; e.g. --send 1A5#F0FF100000000000\n"
            "  --help              this text\n"
+           "A stream pauses on SIGUSR1 and resumes on the next SIGUSR1.\n"
            "\n"
            "Exit status: 0 done or stopped by SIGINT/SIGTERM, 1 channel or bus cannot be\n"
            "used, 2 bad option, value or replay file.\n";

@@ -1,0 +1,39 @@
+#pragma once
+// What the receive worker accepted of the chosen identifier on the running
+// connection: how many frames, and of the last one its identifier, data
+// length and arrival. The worker writes it without locks; the status line
+// reads it a few times a second.
+
+#include <atomic>
+#include <cstdint>
+
+struct AcceptedFrame {
+    bool any = false;     // false before the connection's first accepted frame
+    int32_t id = 0;       // 11-bit identifier
+    unsigned dlc = 0;     // data bytes it carried
+    int64_t atMs = 0;     // steadyMillis() when the worker took it
+};
+
+class AcceptedFrames {
+public:
+    // [worker-thread] One frame of `id` with `dlc` data bytes taken now.
+    void record(int32_t id, unsigned dlc);
+    // [main-thread] Forgets the previous connection's frames; called before
+    // a new worker starts.
+    void reset();
+
+    uint64_t count() const { return count_.load(std::memory_order_relaxed); }
+    // The last frame, read as one piece: identifier, length and time belong
+    // to the same frame.
+    AcceptedFrame last() const;
+
+private:
+    std::atomic<uint64_t> count_{0};
+    // milliseconds << 16 | 1 << 15 | dlc << 11 | identifier; 0 when none.
+    std::atomic<uint64_t> last_{0};
+};
+
+extern AcceptedFrames acceptedFrames;
+
+// [any-thread] Milliseconds of std::chrono::steady_clock.
+int64_t steadyMillis();

@@ -1,0 +1,103 @@
+#include "can/bus_status.h"
+
+#include <cstdio>
+
+#include "platform/canlib.h"
+
+namespace {
+
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+    char text[128];
+    std::snprintf(text, sizeof text, pattern, args...);
+    return text;
+}
+
+// The layer names the virtual bus's channels "virtual N"; the line says
+// "virtual bus N" so that it reads as a bus, not an adjective.
+std::string shownName(const std::string& channelName) {
+    const std::string prefix = "virtual ";
+    if (channelName.compare(0, prefix.size(), prefix) == 0)
+        return "virtual bus " + channelName.substr(prefix.size());
+    return channelName;
+}
+
+const char* stateText(int busState) {
+    switch (busState) {
+    case canBUSSTATE_ERROR_ACTIVE: return "error active";
+    case canBUSSTATE_ERROR_WARNING: return "error warning";
+    case canBUSSTATE_ERROR_PASSIVE: return "error passive";
+    case canBUSSTATE_BUS_OFF: return "bus off";
+    case canBUSSTATE_DOWN: return "interface down";
+    case canBUSSTATE_GONE: return "interface deleted";
+    case canBUSSTATE_UNREACHABLE: return "unreachable";
+    default: return "unknown state";
+    }
+}
+
+// Why no value can be live whatever the worker took, or empty.
+std::string busReason(const BusStatusInputs& in, const std::string& name) {
+    if (!in.statusKnown) return "the CAN layer gives no status for " + name;
+    switch (in.busState) {
+    case canBUSSTATE_BUS_OFF: return "bus off";
+    case canBUSSTATE_DOWN: return name + " is down";
+    case canBUSSTATE_GONE: return name + " no longer exists";
+    case canBUSSTATE_UNREACHABLE: return name + " cannot be reached";
+    default: return {};
+    }
+}
+
+std::string rateLine(const BusStatusInputs& in, const std::string& name) {
+    if (in.bitRate <= 0) return name + " · bit rate —";
+    if (in.bitRate == in.chosenBitRate) return name + " · " + bitRateText(in.bitRate);
+    // A SocketCAN interface's rate is set by a privileged user while it is
+    // down; the choice on the panel may not have taken.
+    return name + " · " + bitRateText(in.bitRate) + " (chosen " + bitRateText(in.chosenBitRate) +
+           " not applied)";
+}
+
+}  // namespace
+
+std::string bitRateText(long bitsPerSecond) {
+    if (bitsPerSecond >= 1000000 && bitsPerSecond % 1000000 == 0)
+        return format("%ld Mbit/s", bitsPerSecond / 1000000);
+    if (bitsPerSecond % 1000 == 0) return format("%ld kbit/s", bitsPerSecond / 1000);
+    return format("%.1f kbit/s", bitsPerSecond / 1000.0);
+}
+
+BusStatusView describeBusStatus(const BusStatusInputs& in) {
+    const std::string name = shownName(in.channelName);
+    BusStatusView view;
+    if (!in.on) {
+        view.text = in.channelName.empty()
+                        ? "Off bus"
+                        : "Off bus · next: " + name + " at " + bitRateText(in.chosenBitRate);
+        return view;
+    }
+    const std::string id = format("0x%03X", static_cast<unsigned>(in.chosenId));
+    const bool ofChosenId = in.last.any && in.last.id == in.chosenId;
+    const int64_t ageMs = ofChosenId ? in.nowMs - in.last.atMs : 0;
+
+    std::string reason = busReason(in, name);
+    if (reason.empty()) {
+        if (!ofChosenId) reason = "no frame of " + id + " yet";
+        else if (ageMs > kStaleAfterMs) reason = format("no frame of %s for %.1f s", id.c_str(), ageMs / 1000.0);
+    }
+    if (reason.empty()) {
+        view.channel1Stale = in.last.dlc < 2;
+        view.channel2Stale = in.last.dlc < 4;
+        if (view.channel1Stale) reason = format("%s carries %u data bytes: no channel word", id.c_str(), in.last.dlc);
+        else if (view.channel2Stale) reason = format("%s carries %u data bytes: no channel-2 word", id.c_str(), in.last.dlc);
+        else reason = "live";
+    }
+
+    view.text = rateLine(in, name) + "\n";
+    view.text += in.statusKnown ? stateText(in.busState) : "unknown state";
+    view.text += format(" · bus %.0f frames/s · %s %.0f frames/s\n", in.busFramesPerSecond, id.c_str(),
+                        in.idFramesPerSecond);
+    view.text += format("error frames %llu · last %s ", static_cast<unsigned long long>(in.errorFrames),
+                        id.c_str());
+    view.text += ofChosenId ? format("%.1f s ago", ageMs / 1000.0) : std::string("none yet");
+    view.text += "\n" + reason;
+    return view;
+}

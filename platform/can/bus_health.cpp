@@ -1,0 +1,68 @@
+#include "platform/can/bus_health.h"
+
+#include "platform/canlib.h"
+
+#include <libsocketcan.h>
+#include <linux/can/error.h>
+#include <linux/can/netlink.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kolvar::can {
+
+namespace {
+
+// One datagram socket for the interface-flag queries, opened on first use and
+// kept for the life of the process (an ioctl needs a socket of some family).
+int flagSocket() {
+    static const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    return fd;
+}
+
+int fromKernelState(int state) {
+    switch (state) {
+    case CAN_STATE_ERROR_ACTIVE: return canBUSSTATE_ERROR_ACTIVE;
+    case CAN_STATE_ERROR_WARNING: return canBUSSTATE_ERROR_WARNING;
+    case CAN_STATE_ERROR_PASSIVE: return canBUSSTATE_ERROR_PASSIVE;
+    case CAN_STATE_BUS_OFF: return canBUSSTATE_BUS_OFF;
+    default: return canBUSSTATE_DOWN;  // stopped or sleeping: takes no part in the bus
+    }
+}
+
+}  // namespace
+
+int busStateAfterErrorFrame(int current, uint32_t errorClass, uint8_t controller) {
+    if (errorClass & CAN_ERR_BUSOFF) return canBUSSTATE_BUS_OFF;
+    if (errorClass & CAN_ERR_RESTARTED) return canBUSSTATE_ERROR_ACTIVE;
+    if (!(errorClass & CAN_ERR_CRTL)) return current;
+    if (controller & (CAN_ERR_CRTL_RX_PASSIVE | CAN_ERR_CRTL_TX_PASSIVE)) return canBUSSTATE_ERROR_PASSIVE;
+    if (controller & (CAN_ERR_CRTL_RX_WARNING | CAN_ERR_CRTL_TX_WARNING)) return canBUSSTATE_ERROR_WARNING;
+    if (controller & CAN_ERR_CRTL_ACTIVE) return canBUSSTATE_ERROR_ACTIVE;
+    return current;
+}
+
+InterfaceHealth socketCanHealth(const std::string& name, int errorFrameState) {
+    InterfaceHealth health{errorFrameState, 0};
+    ifreq request{};
+    if (name.empty() || name.size() >= sizeof request.ifr_name) return {canBUSSTATE_GONE, 0};
+    std::memcpy(request.ifr_name, name.c_str(), name.size() + 1);
+    if (::ioctl(flagSocket(), SIOCGIFFLAGS, &request) < 0)
+        return {errno == ENODEV ? canBUSSTATE_GONE : errorFrameState, 0};
+    // The bit timing stays readable while the interface is down.
+    can_bittiming timing{};
+    if (can_get_bittiming(name.c_str(), &timing) == 0) health.bitRate = static_cast<long>(timing.bitrate);
+    if (!(request.ifr_flags & IFF_UP)) {
+        health.busState = canBUSSTATE_DOWN;
+        return health;
+    }
+    int kernelState = 0;
+    if (can_get_state(name.c_str(), &kernelState) == 0) health.busState = fromKernelState(kernelState);
+    return health;
+}
+
+}  // namespace kolvar::can
