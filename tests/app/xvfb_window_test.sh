@@ -46,6 +46,17 @@ sleep 1  # let the first frame be painted
 import -window "$window" "$screenshot" || fail "screenshot failed"
 [ "$(identify -format '%wx%h' "$screenshot")" = "636x456" ] || fail "screenshot has the wrong size"
 
+# The bus status line sits in the free band between the selectors and the bus
+# button (x 212..536, y 62..140); off the bus it is one line of text at the
+# band's top left. Text there, and nothing at all in the rest of the band:
+# no control or label drawn into it, and the line not spilling over.
+darkest=$(convert "$screenshot" -crop 290x16+230+62 +repage -colorspace Gray -format '%[fx:minima]' info:)
+awk -v d="$darkest" 'BEGIN { exit !(d < 0.4) }' || fail "no status line text at its place (darkest $darkest)"
+colours=$(convert "$screenshot" -crop 325x60+212+80 +repage -unique-colors -format '%w' info:)
+[ "$colours" = "1" ] || fail "$colours colours below the status line's text: something overlaps its band"
+colours=$(convert "$screenshot" -crop 18x78+212+62 +repage -unique-colors -format '%w' info:)
+[ "$colours" = "1" ] || fail "the band's left margin is not empty"
+
 "$closer" "$window" 2>"$work/close.log" || fail "close request could not be sent"
 
 wait_for_viewer 20000

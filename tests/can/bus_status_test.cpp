@@ -1,0 +1,50 @@
+// The status line's words where the in-process and user-mode Linux tests
+// cannot reach: real controllers' states and a bit rate other than chosen.
+#include <gtest/gtest.h>
+
+#include "can/bus_status.h"
+#include "platform/canlib.h"
+
+namespace {
+
+struct Row {
+    int busState;
+    long bitRate;
+    unsigned dlc;
+    const char* firstLine;
+    const char* reason;
+    bool stale1;
+    bool stale2;
+};
+
+TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
+    const Row rows[] = {
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, "can0 · 500 kbit/s", "live", false, false},
+        {canBUSSTATE_ERROR_ACTIVE, 250000, 8, "can0 · 250 kbit/s (chosen 500 kbit/s not applied)", "live",
+         false, false},
+        {canBUSSTATE_BUS_OFF, 500000, 8, "can0 · 500 kbit/s", "bus off", true, true},
+        {canBUSSTATE_GONE, 0, 8, "can0 · bit rate —", "can0 no longer exists", true, true},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 1, "can0 · 500 kbit/s",
+         "0x1A5 carries 1 data bytes: no channel word", true, true},
+    };
+    for (const Row& row : rows) {
+        BusStatusInputs in;
+        in.on = true;
+        in.channelName = "can0";
+        in.chosenBitRate = 500000;
+        in.statusKnown = true;
+        in.busState = row.busState;
+        in.bitRate = row.bitRate;
+        in.chosenId = 0x1A5;
+        in.last = {true, 0x1A5, row.dlc, 10000};
+        in.nowMs = 10300;
+        const BusStatusView view = describeBusStatus(in);
+        const std::string& text = view.text;
+        EXPECT_EQ(text.substr(0, text.find('\n')), row.firstLine) << text;
+        EXPECT_EQ(text.substr(text.rfind('\n') + 1), row.reason) << text;
+        EXPECT_EQ(view.channel1Stale, row.stale1) << text;
+        EXPECT_EQ(view.channel2Stale, row.stale2) << text;
+    }
+}
+
+}  // namespace
