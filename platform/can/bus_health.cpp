@@ -3,7 +3,6 @@
 #include "platform/canlib.h"
 
 #include <libsocketcan.h>
-#include <linux/can/error.h>
 #include <linux/can/netlink.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
@@ -35,16 +34,6 @@ int fromKernelState(int state) {
 }
 
 }  // namespace
-
-int busStateAfterErrorFrame(int current, uint32_t errorClass, uint8_t controller) {
-    if (errorClass & CAN_ERR_BUSOFF) return canBUSSTATE_BUS_OFF;
-    if (errorClass & CAN_ERR_RESTARTED) return canBUSSTATE_ERROR_ACTIVE;
-    if (!(errorClass & CAN_ERR_CRTL)) return current;
-    if (controller & (CAN_ERR_CRTL_RX_PASSIVE | CAN_ERR_CRTL_TX_PASSIVE)) return canBUSSTATE_ERROR_PASSIVE;
-    if (controller & (CAN_ERR_CRTL_RX_WARNING | CAN_ERR_CRTL_TX_WARNING)) return canBUSSTATE_ERROR_WARNING;
-    if (controller & CAN_ERR_CRTL_ACTIVE) return canBUSSTATE_ERROR_ACTIVE;
-    return current;
-}
 
 InterfaceHealth socketCanHealth(const std::string& name, int errorFrameState) {
     InterfaceHealth health{errorFrameState, 0};

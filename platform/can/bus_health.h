@@ -1,21 +1,12 @@
 #pragma once
-// What the layer can tell about the health of a channel's bus beyond its
-// frames: the bus state that error frames report, and for a SocketCAN
-// interface what the kernel says about it (up or down, present or deleted,
-// controller state and bit timing). Plain C++, no Qt.
+// What the kernel says about a SocketCAN interface beyond its frames: up or
+// down, present or deleted, the controller's state and its bit timing.
+// Plain C++, no Qt.
 
 #include <cstdint>
 #include <string>
 
 namespace kolvar::can {
-
-// [any-thread] The bus state (a canBUSSTATE_ code) after an error frame with
-// error class `errorClass` (the class bits of its identifier) and controller
-// detail `controller` (its data byte 1), starting from `current`. Bus off
-// wins; a restart or a recovery report returns to error active; controller
-// reports of passive or warning level set that level.
-// Example: (active, 0x04 controller, 0x10 rx passive) -> error passive.
-int busStateAfterErrorFrame(int current, uint32_t errorClass, uint8_t controller);
 
 struct InterfaceHealth {
     int busState;  // canBUSSTATE_ code

@@ -1,7 +1,7 @@
 #include "platform/can/rx_queue.h"
 
 #include "platform/canlib.h"
-#include "platform/can/bus_health.h"
+#include "platform/can/error_frame_state.h"
 
 #include <chrono>
 
