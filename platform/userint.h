@@ -43,7 +43,7 @@ constexpr int ATTR_VISIBLE = 530;   // int: 0 hidden, nonzero shown
 // int: nonzero draws the digital display of a meter, numeric or knob greyed
 // (its value may be out of date), 0 normally; the value stays. Other
 // controls answer UIE_BAD_ATTRIBUTE.
-constexpr int ATTR_GREYED = 531;
+constexpr int ATTR_GREYED = 540;
 
 constexpr int DEFAULT_THREAD_POOL_HANDLE = -1;
 
