@@ -50,8 +50,12 @@ int32_t firstRead(int handle) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(kFirstReadTimeoutMs);
     for (;;) {
         const int32_t wanted = can_id.load();
-        const int32_t status = canReadSpecificSkip(handle, wanted, data, nullptr, nullptr, nullptr);
-        if (status == canOK) id = wanted;
+        unsigned dlc = 0;
+        const int32_t status = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr);
+        if (status == canOK) {
+            id = wanted;
+            acceptedFrames.record(wanted, dlc);
+        }
         if (status != canERR_NOMSG) return status;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return canERR_NOMSG;

@@ -108,7 +108,8 @@ void BusChannel::onFramesReceived() {
         for (const QCanBusFrame& in : frames) {
             if (in.frameType() == QCanBusFrame::ErrorFrame) {
                 const QByteArray detail = in.payload();
-                channel_->rx.countErrorFrame(static_cast<uint32_t>(in.frameId()),
+                // Qt keeps the error class bits in error(); frameId() is 0 here.
+                channel_->rx.countErrorFrame(static_cast<uint32_t>(in.error().toInt()),
                                              detail.size() > 1 ? static_cast<uint8_t>(detail[1]) : 0);
                 continue;
             }

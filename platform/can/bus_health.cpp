@@ -42,15 +42,21 @@ InterfaceHealth socketCanHealth(const std::string& name, int errorFrameState) {
     std::memcpy(request.ifr_name, name.c_str(), name.size() + 1);
     if (::ioctl(flagSocket(), SIOCGIFFLAGS, &request) < 0)
         return {errno == ENODEV ? canBUSSTATE_GONE : errorFrameState, 0};
+    // Only an interface on a device has a controller with bit timing and a
+    // state; asked about a virtual one (vcan), libsocketcan fails with a
+    // message on standard error, which would come 4 times a second.
+    const bool onDevice = ::access(("/sys/class/net/" + name + "/device").c_str(), F_OK) == 0;
     // The bit timing stays readable while the interface is down.
     can_bittiming timing{};
-    if (can_get_bittiming(name.c_str(), &timing) == 0) health.bitRate = static_cast<long>(timing.bitrate);
+    if (onDevice && can_get_bittiming(name.c_str(), &timing) == 0)
+        health.bitRate = static_cast<long>(timing.bitrate);
     if (!(request.ifr_flags & IFF_UP)) {
         health.busState = canBUSSTATE_DOWN;
         return health;
     }
     int kernelState = 0;
-    if (can_get_state(name.c_str(), &kernelState) == 0) health.busState = fromKernelState(kernelState);
+    if (onDevice && can_get_state(name.c_str(), &kernelState) == 0)
+        health.busState = fromKernelState(kernelState);
     return health;
 }
 
