@@ -176,7 +176,7 @@ void SocketCanChannel::pull() {
                     std::memcpy(&kernelDrops, CMSG_DATA(c), sizeof kernelDrops);
             if (messages[i].msg_len < CAN_MTU) continue;
             if (toFrame(frames[i], arrivalUs, frame)) batch_.push_back(frame);
-            else rx_.countErrorFrame();
+            else rx_.countErrorFrame(frames[i].can_id & CAN_ERR_MASK, frames[i].data[1]);
         }
         linkUp_.store(true, std::memory_order_relaxed);  // frames arrive: the interface is up
         rx_.pushBatch(batch_.data(), batch_.size());
