@@ -35,8 +35,7 @@ int main(int argc, char* argv[]) {
                 RunUserInterface();
                 status = 0;
             } else {
-                std::fprintf(stderr, "user interface: cannot show the panel: %s
-", GetUILErrorString(shown));
+                std::fprintf(stderr, "user interface: cannot show the panel: %s\n", GetUILErrorString(shown));
             }
             StopBusStatusLine();
         }
