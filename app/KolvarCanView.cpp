@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/callback_names.h"
+#include "app/trend/trend_entry.h"
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
@@ -53,6 +54,9 @@ int panelCB(int panel, int event, void*, int, int) {
         break;
     case EVENT_CLOSE:
         CanCloseTimeStop();
+        // After the worker has stopped: the trend window ends any recording
+        // with the last frames the worker handed over.
+        closeTrendWindow();
         QuitUserInterface(0);
         break;
     default:

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "app/KolvarCanView.h"
+#include "app/trend/trend_entry.h"
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
@@ -20,6 +21,7 @@ const UiNameEntry kNames[] = {
     {"PRE2", PRE2, nullptr},
     {"PRE1", PRE1, nullptr},
     {"PRE0", PRE0, nullptr},
+    {"trendWindow", trendWindow, nullptr},
 };
 }  // namespace
 

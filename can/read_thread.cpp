@@ -9,6 +9,7 @@
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/frame_format.h"
+#include "can/frame_tap.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 
@@ -98,6 +99,7 @@ int KVCanReadThread(void*) {
         stat = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr);
         if (stat == canOK) {
             acceptedFrames.record(wanted, dlc);
+            tapAcceptedFrame(handle, wanted, data);
             showBuffer();
         }
         if (stat == canOK || stat == canERR_NOMSG) {

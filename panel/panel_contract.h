@@ -29,6 +29,7 @@ constexpr int NUMERIC_DEC_2 = 18;     // identifier, hexadecimal
 constexpr int NUMERIC_DEC = 19;       // identifier, decimal
 constexpr int TEXTMSG_2 = 20;
 constexpr int BUS_STATUS_LINE = 21;   // text message: bus state, rates, why values are stale
+constexpr int TREND_BUTTON = 22;     // command button "Trend" (Ctrl+T), callback trendWindow
 
 // Handle of the loaded main panel. Written once at start-up on the UI thread,
 // read by the receive worker; atomic so that the read is race-free.

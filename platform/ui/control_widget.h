@@ -18,7 +18,9 @@ inline bool parseDisplayFormat(const QString& format, bool* hex) {
     return true;
 }
 
-enum class ControlKind { Ring, ToggleButton, RadioButton, Knob, Meter, Numeric, TextMessage, Decoration };
+enum class ControlKind {
+    Ring, ToggleButton, RadioButton, Knob, Meter, Numeric, TextMessage, Decoration, CommandButton
+};
 
 class ControlWidget {
 public:

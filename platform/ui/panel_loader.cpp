@@ -6,6 +6,7 @@
 #include <QUiLoader>
 #include <QVariant>
 
+#include "platform/ui/command_button.h"
 #include "platform/ui/decoration.h"
 #include "platform/ui/knob.h"
 #include "platform/ui/meter.h"
@@ -42,6 +43,7 @@ private:
         if (className == QLatin1String("UiPanel")) return new UiPanel(parent);
         if (className == QLatin1String("UiRing")) return new UiRing(parent);
         if (className == QLatin1String("UiToggleButton")) return new UiToggleButton(parent);
+        if (className == QLatin1String("UiCommandButton")) return new UiCommandButton(parent);
         if (className == QLatin1String("UiRadioButton")) return new UiRadioButton(parent);
         if (className == QLatin1String("UiKnob")) return new UiKnob(parent);
         if (className == QLatin1String("UiMeter")) return new UiMeter(parent);

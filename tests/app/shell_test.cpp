@@ -8,6 +8,9 @@
 #include <QTest>
 
 #include "app/KolvarCanView.h"
+#include "app/trend/trend_entry.h"
+#include "app/trend/trend_window.h"
+#include "can/frame_tap.h"
 #include "can/bus.h"
 #include "can/hardware.h"
 #include "platform/ui/qt_access.h"
@@ -125,6 +128,8 @@ TEST(Shell, PanelThatCannotBeLoadedEndsWithOneAndSaysWhy) {
     EXPECT_NE(said.find("cannot load panel 1 from \"KolvarCanView.uir\""), std::string::npos) << said;
 }
 
+// With the trend window open (Ctrl+T on the panel) and the bus on, closing
+// the panel stops the connection, closes the trend and still ends with 0.
 TEST(Shell, ClosingWithTheBusOnStopsTheConnectionFirst) {
     const ViewerRun run = runViewer({}, [](int panel) {
         auto* button = qobject_cast<QPushButton*>(uiControlWidget(panel, BUS_BUTTON));
@@ -132,9 +137,16 @@ TEST(Shell, ClosingWithTheBusOnStopsTheConnectionFirst) {
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(onoff, 1);
         EXPECT_EQ(threadrun.load(), 1);
+        QTest::keyClick(uiPanelWidget(panel), Qt::Key_T, Qt::ControlModifier);
+        ASSERT_NE(trendWindowIfOpen(), nullptr);
+        EXPECT_TRUE(trendWindowIfOpen()->isVisible());
+        EXPECT_TRUE(trendTap().isOpen());
     });
     EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_TRUE(run.closedByTest);
     EXPECT_EQ(threadrun.load(), 0);
+    EXPECT_EQ(trendWindowIfOpen(), nullptr);
+    EXPECT_FALSE(trendTap().isOpen());
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ const UiNameEntry kEntries[] = {
     {"bus_on_off", recordControl, nullptr},  {"canBitrate", recordControl, nullptr},
     {"PRE_ID0", recordControl, nullptr},     {"PRE_ID1", recordControl, nullptr},
     {"PRE2", recordControl, nullptr},        {"PRE1", recordControl, nullptr},
-    {"PRE0", recordControl, nullptr},
+    {"PRE0", recordControl, nullptr},        {"trendWindow", recordControl, nullptr},
 };
 const UiNameTable kTable{kEntries, int(std::size(kEntries))};
 }  // namespace

@@ -124,7 +124,7 @@ TEST_F(PanelTest, LayoutAndDrawingOrder) {
         {NUMERICKNOB_ID1, {320, 164, 84, 110}}, {NUMERICKNOB_ID0, {420, 164, 84, 110}},
         {PLOT_CHANNEL, {62, 337, 74, 19}},   {NUMERICMETER1, {159, 310, 181, 125}},
         {NUMERICMETER2, {360, 310, 180, 125}}, {NUMERIC_CH1_RAW, {288, 412, 50, 21}},
-        {NUMERIC_CH2_RAW, {488, 412, 50, 21}},
+        {NUMERIC_CH2_RAW, {488, 412, 50, 21}}, {TREND_BUTTON, {62, 380, 74, 24}},
     };
     for (const auto& body : bodies) EXPECT_EQ(uiControlWidget(panel, body.control)->geometry(), body.geometry) << body.control;
     EXPECT_EQ(uiControlLabel(panel, BUS_BUTTON)->pos(), QPoint(544, 46));

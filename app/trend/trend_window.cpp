@@ -1,0 +1,217 @@
+#include "app/trend/trend_window.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <chrono>
+
+#include "app/trend/trend_chart.h"
+#include "can/bus.h"
+#include "can/frame_tap.h"
+#include "can/log_lines.h"
+#include "can/trend_csv.h"
+#include "platform/canlib.h"
+
+namespace {
+// Collect and, when due, redraw at screen rate.
+constexpr int kTickMs = 16;
+
+int64_t monotonicMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t wallMinusMonotonicMicros() {
+    const int64_t wall = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+    return wall - monotonicMicros();
+}
+
+// The name of the channel the connection uses, as one word for log lines.
+std::string recordedInterface() {
+    char name[64] = "";
+    if (canGetChannelName(can_channel, name, sizeof name) != canOK) return "can";
+    return logInterfaceName(name);
+}
+
+constexpr struct {
+    const char* text;
+    int seconds;
+} kSpans[] = {{"10 s", 10}, {"60 s", 60}, {"10 min", 600}};
+}  // namespace
+
+TrendWindow::TrendWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      chart_(new TrendChart(this)),
+      span_(new QComboBox(this)),
+      pause_(new QPushButton(QStringLiteral("Pause"), this)),
+      record_(new QPushButton(QStringLiteral("Record…"), this)),
+      export_(new QPushButton(QStringLiteral("Export CSV…"), this)),
+      pointer_(new QLabel(this)),
+      message_(new QLabel(this)),
+      timer_(new QTimer(this)) {
+    setWindowTitle(QStringLiteral("Kolvar CAN Viewer — Trend"));
+    for (const auto& span : kSpans) span_->addItem(QString::fromUtf8(span.text), span.seconds);
+    pause_->setCheckable(true);
+    message_->setWordWrap(true);
+
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(span_);
+    controls->addWidget(pause_);
+    controls->addWidget(record_);
+    controls->addWidget(export_);
+    controls->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(controls);
+    layout->addWidget(chart_, 1);
+    layout->addWidget(pointer_);
+    layout->addWidget(message_);
+    resize(720, 420);
+
+    connect(span_, &QComboBox::currentIndexChanged, this, [this] { lastRedrawMicros_ = 0; redraw(); });
+    connect(pause_, &QPushButton::toggled, this, [this](bool paused) {
+        pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        if (!paused) redraw();
+    });
+    connect(record_, &QPushButton::clicked, this, [this] {
+        if (recorder_.recording()) stopRecording();
+        else chooseRecordFile();
+    });
+    connect(export_, &QPushButton::clicked, this, &TrendWindow::chooseCsvFile);
+    connect(chart_, &TrendChart::pointerValues, pointer_, &QLabel::setText);
+    connect(timer_, &QTimer::timeout, this, [this] {
+        collect();
+        redraw();
+    });
+}
+
+TrendWindow::~TrendWindow() {
+    trendTap().close();
+    recorder_.stop();
+    if (exporter_.joinable()) exporter_.join();
+}
+
+void TrendWindow::openOrRaise() {
+    if (!trendTap().isOpen()) trendTap().open();
+    timer_->start(kTickMs);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TrendWindow::closeEvent(QCloseEvent* event) {
+    trendTap().close();
+    timer_->stop();
+    if (recorder_.recording()) stopRecording();
+    event->accept();
+}
+
+QString TrendWindow::message() const { return message_->text(); }
+
+void TrendWindow::showMessage(const QString& text) { message_->setText(text); }
+
+void TrendWindow::collect() {
+    trendTap().drain([this](const AcceptedFrame& frame) { samples_.append(frame); });
+    // A recording that ended on its own ended with a failure.
+    if (recordingShown_ && !recorder_.recording()) {
+        recordingShown_ = false;
+        record_->setText(QStringLiteral("Record…"));
+        const QString failure = QString::fromStdString(recorder_.failure());
+        showMessage(QStringLiteral("Recording stopped: %1 writing %2. The file keeps the %3 whole lines written before.")
+                        .arg(failure.isEmpty() ? QStringLiteral("an error") : failure, recordPath_)
+                        .arg(recorder_.lines()));
+    }
+    if (exportDone_.exchange(false)) finishExport();
+}
+
+void TrendWindow::redraw() {
+    if (pause_->isChecked() || !isVisible()) return;
+    const int64_t now = monotonicMicros();
+    const int64_t span = static_cast<int64_t>(span_->currentData().toInt()) * 1'000'000;
+    const int count = chart_->columnCount();
+    const int64_t columnMicros = std::max<int64_t>(1, span / count);
+    // A column of a long span changes slowly: redraw at most twice per column.
+    if (now - lastRedrawMicros_ < columnMicros / 2) return;
+    lastRedrawMicros_ = now;
+    // Columns are aligned on multiples of their width, so a sample stays in
+    // the same column from one redraw to the next.
+    const int64_t end = (now / columnMicros + 1) * columnMicros;
+    const int64_t from = end - columnMicros * count;
+    decimate(samples_, from, columnMicros, count, columns_);
+    chart_->showColumns(columns_, from, columnMicros, samples_.marks());
+}
+
+void TrendWindow::chooseRecordFile() {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Record"), QString(),
+                                                      QStringLiteral("candump log (*.log);;All files (*)"));
+    if (!path.isEmpty()) startRecording(path);
+}
+
+bool TrendWindow::startRecording(const QString& path) {
+    std::string error;
+    if (!recorder_.start(path.toStdString(), recordedInterface(), wallMinusMonotonicMicros(), &error)) {
+        showMessage(QStringLiteral("Cannot record to %1: %2").arg(path, QString::fromStdString(error)));
+        return false;
+    }
+    recordPath_ = path;
+    recordingShown_ = true;
+    record_->setText(QStringLiteral("Stop"));
+    showMessage(QStringLiteral("Recording to %1").arg(path));
+    return true;
+}
+
+void TrendWindow::stopRecording() {
+    recorder_.stop();
+    recordingShown_ = false;
+    record_->setText(QStringLiteral("Record…"));
+    const QString failure = QString::fromStdString(recorder_.failure());
+    if (failure.isEmpty())
+        showMessage(QStringLiteral("Recorded %1 frames to %2").arg(recorder_.lines()).arg(recordPath_));
+    else
+        showMessage(QStringLiteral("Recording stopped: %1 writing %2. The file keeps the %3 whole lines written before.")
+                        .arg(failure, recordPath_)
+                        .arg(recorder_.lines()));
+}
+
+void TrendWindow::chooseCsvFile() {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QString(),
+                                                      QStringLiteral("CSV (*.csv);;All files (*)"));
+    if (!path.isEmpty()) exportCsv(path);
+}
+
+bool TrendWindow::exportCsv(const QString& path) {
+    if (exporter_.joinable()) {
+        showMessage(QStringLiteral("An export is still being written"));
+        return false;
+    }
+    std::vector<TrendSample> snapshot;
+    snapshot.reserve(samples_.size());
+    for (size_t i = 0; i < samples_.size(); ++i) snapshot.push_back(samples_.at(i));
+    exportPath_ = path;
+    export_->setEnabled(false);
+    showMessage(QStringLiteral("Exporting %1 samples to %2").arg(snapshot.size()).arg(path));
+    exporter_ = std::thread([this, snapshot = std::move(snapshot), file = path.toStdString()] {
+        std::string error;
+        if (!writeTrendCsv(file, snapshot, &error)) exportError_ = error;
+        else exportError_.clear();
+        exportDone_.store(true);
+    });
+    return true;
+}
+
+void TrendWindow::finishExport() {
+    exporter_.join();
+    export_->setEnabled(true);
+    if (exportError_.empty())
+        showMessage(QStringLiteral("Exported to %1").arg(exportPath_));
+    else
+        showMessage(QStringLiteral("Export to %1 failed: %2")
+                        .arg(exportPath_, QString::fromStdString(exportError_)));
+}

@@ -1,0 +1,36 @@
+#pragma once
+// A file written in whole lines: each append writes a block of complete
+// lines; when a write fails part-way (disk full, file too large, device
+// error), the file is cut back to the end of the last whole line and the
+// failure is kept. Plain C++, no Qt. Used from one thread at a time.
+
+#include <string>
+#include <string_view>
+
+class LineFile {
+public:
+    LineFile() = default;
+    LineFile(const LineFile&) = delete;
+    LineFile& operator=(const LineFile&) = delete;
+    ~LineFile() { close(); }
+
+    // Creates or empties the file. False, with the reason in error(), when
+    // it cannot be opened for writing.
+    bool open(const std::string& path);
+    // Writes `lines` (complete lines, each ending in '\n'). False after a
+    // failure, now or earlier; the file then ends with a whole line.
+    bool append(std::string_view lines);
+    // Closes; false when closing reports a failure (set in error()).
+    bool close();
+
+    bool failed() const { return !error_.empty(); }
+    // "No space left on device", "Permission denied", ... or empty.
+    const std::string& error() const { return error_; }
+
+private:
+    void fail(int errorNumber);
+
+    int fd_ = -1;
+    long long committed_ = 0;  // bytes of whole lines in the file
+    std::string error_;
+};

@@ -1,0 +1,36 @@
+#include "can/log_lines.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "can/frame_format.h"
+
+std::string candumpLine(int64_t wallMicros, std::string_view interface, int32_t id,
+                        const unsigned char data[8]) {
+    char text[96];
+    const int length = std::snprintf(
+        text, sizeof text, "(%" PRId64 ".%06" PRId64 ") %.*s %03X#%02X%02X%02X%02X%02X%02X%02X%02X\n",
+        wallMicros / 1'000'000, wallMicros % 1'000'000, static_cast<int>(interface.size()),
+        interface.data(), static_cast<unsigned>(id) & 0x7FFu, data[0], data[1], data[2], data[3],
+        data[4], data[5], data[6], data[7]);
+    return std::string(text, static_cast<size_t>(length) < sizeof text ? length : sizeof text - 1);
+}
+
+std::string logInterfaceName(std::string_view channelName) {
+    std::string name;
+    for (const char c : channelName) {
+        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                          c == '_' || c == '.' || c == '-';
+        if (kept) name += c;
+    }
+    return name.empty() ? std::string("can") : name;
+}
+
+std::string trendCsvRow(int64_t microsSinceFirst, uint16_t word1, uint16_t word2) {
+    char text[80];
+    const int length = std::snprintf(text, sizeof text, "%" PRId64 ".%06" PRId64 ",%.2f,%.2f,%u,%u\n",
+                                     microsSinceFirst / 1'000'000, microsSinceFirst % 1'000'000,
+                                     scaleChannelWord(word1), scaleChannelWord(word2),
+                                     static_cast<unsigned>(word1), static_cast<unsigned>(word2));
+    return std::string(text, static_cast<size_t>(length));
+}

@@ -1,0 +1,23 @@
+#pragma once
+// Text forms of accepted frames: candump -l log lines for a recording and
+// CSV rows for an export of the trend. Plain C++, no Qt. [any-thread]
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// "(1700000000.000123) vcan0 1A5#F0FF100000000000\n": wall-clock seconds
+// with microseconds, the interface, the standard identifier in three hex
+// digits and the 8 data bytes the viewer decoded.
+std::string candumpLine(int64_t wallMicros, std::string_view interface, int32_t id,
+                        const unsigned char data[8]);
+
+// A channel name as one word for a log line: spaces and other characters
+// outside [A-Za-z0-9_.-] are left out ("virtual 0" -> "virtual0").
+std::string logInterfaceName(std::string_view channelName);
+
+constexpr std::string_view kTrendCsvHeader = "time_s,ch1,ch2,word1,word2\n";
+
+// "1.500000,100.00,-99.95,65520,16\n": seconds since the first sample, the
+// two scaled values with two decimals, the two words as integers.
+std::string trendCsvRow(int64_t microsSinceFirst, uint16_t word1, uint16_t word2);

@@ -1,0 +1,24 @@
+#include "can/trend_csv.h"
+
+#include "can/line_file.h"
+#include "can/log_lines.h"
+
+bool writeTrendCsv(const std::string& path, const std::vector<TrendSample>& samples,
+                   std::string* error) {
+    LineFile file;
+    bool ok = file.open(path);
+    std::string block(kTrendCsvHeader);
+    const int64_t first = samples.empty() ? 0 : samples.front().micros;
+    for (size_t i = 0; ok && i < samples.size(); ++i) {
+        block += trendCsvRow(samples[i].micros - first, samples[i].word1, samples[i].word2);
+        // Written in blocks of about 64 KB.
+        if (block.size() >= 65536) {
+            ok = file.append(block);
+            block.clear();
+        }
+    }
+    if (ok) ok = file.append(block);
+    ok = file.close() && ok;
+    if (!ok) *error = file.error();
+    return ok;
+}

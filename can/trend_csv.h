@@ -1,0 +1,14 @@
+#pragma once
+// Export of what the trend holds as CSV (time_s,ch1,ch2,word1,word2), for a
+// spreadsheet. Plain C++, no Qt. [any-thread]
+
+#include <string>
+#include <vector>
+
+#include "can/trend_samples.h"
+
+// Writes the header and one row per sample, times counted from the first
+// sample. False, with the reason in *error, when the file cannot be written;
+// it then ends with a whole row.
+bool writeTrendCsv(const std::string& path, const std::vector<TrendSample>& samples,
+                   std::string* error);

@@ -1,0 +1,59 @@
+#pragma once
+// What the trend holds: the accepted frames' arrival times and channel words
+// in a ring allocated once, oldest overwritten when full, and the places
+// where the identifier changed. Plain C++, no Qt. [main-thread]
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "can/frame_tap.h"
+
+struct TrendSample {
+    int64_t micros;  // arrival time, CLOCK_MONOTONIC
+    uint16_t word1;
+    uint16_t word2;
+};
+
+// The first frame after a change of identifier.
+struct IdentifierMark {
+    int64_t micros;
+    int32_t id;
+};
+
+class TrendSamples {
+public:
+    // 10 minutes at 8,333 frames/s, more than a 1 Mbit/s bus carries of
+    // 8-byte frames; 12 bytes a sample (about 60 MB, touched as it fills).
+    static constexpr size_t kDefaultCapacity = 5'000'000;
+    static constexpr size_t kMaxMarks = 256;
+
+    explicit TrendSamples(size_t capacity = kDefaultCapacity);
+
+    // Decodes the frame's words (the program's byte order) and appends them.
+    // A frame whose identifier differs from the previous frame's adds a mark.
+    void append(const AcceptedFrame& frame);
+    void clear();
+
+    size_t size() const { return count_; }
+    size_t capacity() const { return micros_.size(); }
+    // Sample i, counted from the oldest held.
+    TrendSample at(size_t i) const;
+    // Index of the first sample arriving at or after `micros` (size() if none).
+    // Arrival times never decrease, so this is a binary search.
+    size_t lowerBound(int64_t micros) const;
+    // Identifier changes, oldest first; those older than the oldest sample
+    // are gone.
+    std::vector<IdentifierMark> marks() const;
+
+private:
+    size_t slot(size_t i) const { return (first_ + i) % micros_.size(); }
+
+    std::vector<int64_t> micros_;
+    std::vector<uint32_t> words_;  // word1 | word2 << 16
+    size_t first_ = 0;
+    size_t count_ = 0;
+    std::vector<IdentifierMark> marks_;
+    bool haveId_ = false;
+    int32_t lastId_ = 0;
+};

@@ -1,0 +1,216 @@
+// The trend's plain parts: decimation, the worker's hand-over ring, the CSV
+// export and a recording whose file stops taking writes.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "can/decimate.h"
+#include "can/frame_tap.h"
+#include "can/recorder.h"
+#include "can/trend_csv.h"
+#include "can/trend_samples.h"
+
+namespace {
+
+// A frame whose channel-1 reading is r1 and channel-2 reading r2 (byte
+// order 0, the built one).
+AcceptedFrame frameAt(int64_t micros, int r1, int r2 = 0, int32_t id = 0x200) {
+    const unsigned w1 = static_cast<unsigned>(r1) << 4;
+    const unsigned w2 = static_cast<unsigned>(r2) << 4;
+    return {micros, id, {static_cast<unsigned char>(w1 & 0xFF), static_cast<unsigned char>(w1 >> 8),
+                         static_cast<unsigned char>(w2 & 0xFF), static_cast<unsigned char>(w2 >> 8), 0, 0, 0, 0}};
+}
+
+struct DecimationRow {
+    const char* name;
+    std::vector<std::pair<int64_t, int>> series;  // (micros, channel-1 reading)
+    int64_t from, columnMicros;
+    int columns;
+    std::vector<ChannelColumn> expected;  // {first, last, min, max}; count 0 -> all -1
+};
+
+class Decimation : public ::testing::TestWithParam<DecimationRow> {};
+
+TEST_P(Decimation, KeepsTheTrueMinimumAndMaximumOfEachColumn) {
+    const DecimationRow& row = GetParam();
+    TrendSamples samples(8);  // small: the rows that overflow it lose their oldest
+    for (const auto& [micros, reading] : row.series) samples.append(frameAt(micros, reading, 4095 - reading));
+    std::vector<TrendColumn> columns;
+    decimate(samples, row.from, row.columnMicros, row.columns, columns);
+    ASSERT_EQ(columns.size(), row.expected.size());
+    for (size_t k = 0; k < columns.size(); ++k) {
+        const ChannelColumn want = row.expected[k];
+        if (want.first < 0) {
+            EXPECT_EQ(columns[k].count, 0) << "column " << k;
+            continue;
+        }
+        const ChannelColumn got = columns[k].ch[0];
+        EXPECT_EQ(got.first, want.first) << "column " << k;
+        EXPECT_EQ(got.last, want.last) << "column " << k;
+        EXPECT_EQ(got.min, want.min) << "column " << k;
+        EXPECT_EQ(got.max, want.max) << "column " << k;
+        // Channel 2 mirrors channel 1, so its extremes swap.
+        EXPECT_EQ(columns[k].ch[1].min, 4095 - want.max) << "column " << k;
+        EXPECT_EQ(columns[k].ch[1].max, 4095 - want.min) << "column " << k;
+    }
+}
+
+const ChannelColumn kEmpty{-1, -1, -1, -1};
+
+INSTANTIATE_TEST_SUITE_P(
+    Series, Decimation,
+    ::testing::Values(
+        DecimationRow{"SpikeInsideAColumn", {{0, 100}, {1, 4095}, {2, 100}, {3, 0}, {4, 100}}, 0, 10, 1,
+                      {{100, 100, 0, 4095}}},
+        DecimationRow{"ColumnEdgesBelongToTheLaterColumn", {{0, 5}, {9, 7}, {10, 1}, {19, 9}, {20, 3}}, 0, 10, 3,
+                      {{5, 7, 5, 7}, {1, 9, 1, 9}, {3, 3, 3, 3}}},
+        DecimationRow{"SilentColumnStaysEmpty", {{0, 10}, {25, 20}}, 0, 10, 3, {{10, 10, 10, 10}, kEmpty, {20, 20, 20, 20}}},
+        DecimationRow{"SamplesOutsideTheWindowLeftOut", {{0, 4095}, {15, 50}, {16, 60}, {40, 0}}, 10, 10, 2,
+                      {{50, 60, 50, 60}, kEmpty}},
+        DecimationRow{"FullRingKeepsItsNewest", {{0, 0}, {1, 4095}, {2, 9}, {3, 8}, {4, 7}, {5, 6}, {6, 5}, {7, 4}, {8, 3}, {9, 2}},
+                      0, 10, 1, {{9, 2, 2, 9}}},
+        DecimationRow{"FullScaleEdges", {{0, 0}, {1, 4095}, {2, 2047}, {3, 2048}}, 0, 2, 2, {{0, 4095, 0, 4095}, {2047, 2048, 2047, 2048}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TrendSamplesTest, MarksWhereTheIdentifierChangedAndGapsWhereTheDeviceWasSilent) {
+    TrendSamples samples(16);
+    samples.append(frameAt(0, 1, 0, 0x200));
+    samples.append(frameAt(100'000, 1, 0, 0x200));
+    samples.append(frameAt(200'000, 1, 0, 0x1A5));
+    samples.append(frameAt(200'000 + kTrendGapMicros + 1, 1, 0, 0x1A5));
+    ASSERT_EQ(samples.marks().size(), 1u);
+    EXPECT_EQ(samples.marks()[0].micros, 200'000);
+    EXPECT_EQ(samples.marks()[0].id, 0x1A5);
+    std::vector<TrendColumn> columns;
+    decimate(samples, 0, 100'000, 10, columns);
+    EXPECT_TRUE(columnsJoin(columns[1], columns[2]));
+    EXPECT_FALSE(columnsJoin(columns[2], columns[7]));
+}
+
+// The worker's side of the hand-over at 8,000 frames/s while the UI side
+// drains at screen rate: every frame arrives, in order. With the consumer
+// stalled, the producer still finishes at once and counts what it dropped.
+TEST(FrameTapTest, DropsNothingAt8000FramesPerSecondAndNeverBlocksTheWorker) {
+    FrameTap tap;
+    tap.open();
+    constexpr int kFrames = 16000;  // 2 s
+    std::atomic<bool> produced{false};
+    std::thread worker([&] {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kFrames; ++i) {
+            if (i % 8 == 0) std::this_thread::sleep_until(start + std::chrono::microseconds(i * 125));
+            tap.offer(frameAt(i, 0));
+        }
+        produced = true;
+    });
+    std::vector<int64_t> received;
+    const auto take = [&](const AcceptedFrame& f) { received.push_back(f.arrivalMicros); };
+    while (!produced.load()) {
+        tap.drain(take);
+        std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
+    tap.drain(take);
+    worker.join();
+    EXPECT_EQ(tap.dropped(), 0u);
+    ASSERT_EQ(received.size(), static_cast<size_t>(kFrames));
+    for (int i = 0; i < kFrames; ++i) ASSERT_EQ(received[i], i) << "out of order at " << i;
+
+    // Nobody drains: the producer is never held up, the ring keeps the
+    // oldest it could take and refuses the rest.
+    std::thread flood([&] {
+        for (int i = 0; i < 3 * static_cast<int>(FrameTap::kCapacity); ++i) tap.offer(frameAt(i, 0));
+    });
+    flood.join();
+    EXPECT_EQ(tap.dropped(), 2 * FrameTap::kCapacity);
+    size_t kept = tap.drain([](const AcceptedFrame&) {});
+    EXPECT_EQ(kept, FrameTap::kCapacity);
+
+    // A closed tap takes nothing.
+    tap.close();
+    tap.offer(frameAt(1, 0));
+    EXPECT_EQ(tap.drain([](const AcceptedFrame&) {}), 0u);
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(TrendCsvTest, KnownSeriesGivesKnownRows) {
+    const std::string path = ::testing::TempDir() + "trend.csv";
+    const std::vector<TrendSample> series = {
+        {5'000'000, 0x0000, 0xFFF0}, {5'000'125, 0xFFFF, 0x0010}, {6'500'000, 0x8000, 0x7FF0}};
+    std::string error;
+    ASSERT_TRUE(writeTrendCsv(path, series, &error)) << error;
+    EXPECT_EQ(readAll(path),
+              "time_s,ch1,ch2,word1,word2\n"
+              "0.000000,-100.00,100.00,0,65520\n"
+              "0.000125,100.00,-99.95,65535,16\n"
+              "1.500000,0.02,-0.02,32768,32752\n");
+}
+
+// Records `frames` frames onto `path` in a child process whose files may
+// grow to `sizeLimit` bytes (0: no limit); the child exits 0 when the
+// recording stopped by itself with a failure text.
+int recordInChild(const std::string& path, rlim_t sizeLimit, int frames) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (sizeLimit) {
+            std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+            const rlimit limit{sizeLimit, sizeLimit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
+        }
+        Recorder recorder;
+        std::string error;
+        if (!recorder.start(path, "vcan0", 1'700'000'000'000'000, &error)) _exit(4);
+        for (int i = 0; i < frames; ++i) {
+            recordTap().offer(frameAt(i * 125, i % 4096));
+            if (i % 100 == 99) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        for (int wait = 0; wait < 200 && recorder.recording(); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const bool stoppedByItself = !recorder.recording() && !recorder.failure().empty();
+        recorder.stop();
+        _exit(stoppedByItself ? 0 : 5);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+}
+
+// A full disk (/dev/full refuses every write) and a file that cannot grow
+// past 1,000 bytes (the write breaks off inside a line): the recording stops
+// by itself with the reason, and the file holds whole lines only.
+TEST(RecorderTest, FailingFileStopsTheRecordingAndKeepsWholeLines) {
+    EXPECT_EQ(recordInChild("/dev/full", 0, 500), 0);
+
+    const std::string path = ::testing::TempDir() + "limited.log";
+    ASSERT_EQ(recordInChild(path, 1000, 2000), 0);
+    const std::string text = readAll(path);
+    ASSERT_FALSE(text.empty());
+    EXPECT_LE(text.size(), 1000u);
+    EXPECT_EQ(text.back(), '\n');
+    std::istringstream lines(text);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        char expected[64];
+        const unsigned w = static_cast<unsigned>(count % 4096) << 4;
+        std::snprintf(expected, sizeof expected, "(1700000000.%06d) vcan0 200#%02X%02X000000000000",
+                      count * 125, w & 0xFF, w >> 8);
+        ASSERT_EQ(line, expected) << "line " << count + 1;
+    }
+    EXPECT_GT(count, 10);
+}
+
+}  // namespace
