@@ -15,6 +15,7 @@
 #include "app/trend/trend_window.h"
 #include "can/bus.h"
 #include "can/frame_tap.h"
+#include "panel/panel_contract.h"
 #include "tests/can/bus_peers.h"
 #include "tests/can/measured_panel.h"
 
