@@ -6,8 +6,8 @@
 #
 # Usage: bench/run.sh [--quick]
 #   --quick   fewer frames everywhere, for a trial run (figures are rougher)
-# BENCH_PHASES=idle,latency,memory,startup,fullload,paced (the default) picks
-# the measurements to make; a table with some left out is not a full run.
+# BENCH_PHASES=idle,latency,memory,startup,fullload,paced,trend (the default)
+# picks the measurements to make; a table with some left out is not a full run.
 #
 # Needs: cmake, ninja, Qt 6 with QtSerialBus, user-mode-linux, can-utils,
 # iproute2, xvfb (scripts/install-deps.sh test installs them all).
@@ -26,14 +26,16 @@ chosen_every=4       # one frame in four carries it, the rest other identifiers
 latency_rate=8000
 if [ $quick = 1 ]; then
   latency_frames=24000; mem_frames=200000; uml_frames=10000; paced_frames=6000; startup_runs=5
+  trend_seconds=20; trend_memory_seconds=60
 else
   latency_frames=80000; mem_frames=1000000; uml_frames=30000; paced_frames=20000; startup_runs=10
+  trend_seconds=30; trend_memory_seconds=${BENCH_TREND_MEMORY_SECONDS:-600}
 fi
 refresh_us=16667     # one refresh of a 60 Hz screen
 display=:95
 
 log() { echo "[bench] $*" >&2; }
-phases=",${BENCH_PHASES:-idle,latency,memory,startup,fullload,paced},"
+phases=",${BENCH_PHASES:-idle,latency,memory,startup,fullload,paced,trend},"
 want() { [[ $phases == *",$1,"* ]]; }
 
 # ---- Build -------------------------------------------------------------------
@@ -378,6 +380,53 @@ else
         "$(verdict "$(awk -v r="$ratio" -v l="$limit" 'BEGIN { print (r != "inf" && r <= l) }')")"
     done < <(grep '^stream' "$P")
   fi
+fi
+fi
+
+# ---- Trend window: CPU with it open vs closed, memory over a long run -------------
+# Every frame carries the chosen identifier, at 8,000 frames/s, so the trend
+# takes each one; offscreen, where the chart is still drawn into its backing
+# store at screen rate.
+trend_cpu_ns() {  # trend_cpu_ns LOG [VAR=value ...]: viewer CPU over trend_seconds of frames
+  local logf=$1 c0 c1
+  shift
+  start_sender "$latency_rate" 1 && start_viewer "$logf" "${offscreen[@]}" "$@" || return 1
+  sleep 2
+  c0=$(cpu_ns "$viewer_pid")
+  send $((latency_rate * trend_seconds)) || return 1
+  c1=$(cpu_ns "$viewer_pid")
+  stop_viewer
+  stop_sender
+  echo $((c1 - c0))
+}
+if want trend; then
+log "trend: $latency_rate frames/s for $trend_seconds s, trend closed then open (offscreen)"
+closed_ns=$(trend_cpu_ns "$out/trend-closed.log")
+open_ns=$(trend_cpu_ns "$out/trend-open.log" KOLVAR_BENCH_TREND=1)
+if [ -n "$closed_ns" ] && [ -n "$open_ns" ]; then
+  span=$((trend_seconds + 1))
+  row "Viewer CPU at $latency_rate frames/s, trend closed / open" \
+    "$(awk -v a="$closed_ns" -v b="$open_ns" -v s="$span" \
+      'BEGIN { printf "%.1f / %.1f %% of a core (x%.2f)", a / s / 1e7, b / s / 1e7, b / a }')" \
+    "open <= 1.5 x closed" "$(verdict "$(awk -v a="$closed_ns" -v b="$open_ns" 'BEGIN { print (b <= 1.5 * a) }')")"
+else
+  stop_viewer; stop_sender
+  row "Viewer CPU, trend closed / open" "not measured" "open <= 1.5 x closed" "MISSED"; broken=1
+fi
+log "trend memory: $latency_rate frames/s for $trend_memory_seconds s with the trend open"
+if start_sender "$latency_rate" 1 && start_viewer "$out/trend-memory.log" "${offscreen[@]}" KOLVAR_BENCH_TREND=1; then
+  rss0=$(rss_kb "$viewer_pid")
+  send $((latency_rate * trend_memory_seconds))
+  rss1=$(rss_kb "$viewer_pid")
+  stop_viewer
+  stop_sender
+  # 5,000,000 samples of 12 bytes (the 10-minute ring) plus the hand-over rings.
+  row "Viewer memory, trend open, after $trend_memory_seconds s at $latency_rate frames/s" \
+    "$(awk -v a="$rss0" -v b="$rss1" 'BEGIN { printf "%.1f MB (%.1f MB at start)", b / 1024, a / 1024 }')" \
+    "bounded (ring 57 MB)" "$(verdict "$(awk -v a="$rss0" -v b="$rss1" 'BEGIN { print (b - a <= 80 * 1024) }')")"
+else
+  stop_viewer; stop_sender
+  row "Viewer memory, trend open" "not measured" "bounded" "MISSED"; broken=1
 fi
 fi
 

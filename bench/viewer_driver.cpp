@@ -12,6 +12,7 @@
 //                              on SIGTERM or SIGINT the stats line and then
 //                              closes the panel like the user would.
 //   KOLVAR_BENCH_TIMING=1      times every frame (see viewer_probe.h).
+//   KOLVAR_BENCH_TREND=1       also opens the trend window (TREND_BUTTON).
 // Everything else (QT_QPA_PLATFORM, KOLVAR_CAN_CHANNELS) goes to the viewer.
 
 #include <QAbstractButton>
@@ -210,6 +211,11 @@ void onPanelShown() {
         return;
     }
     button->click();
+    if (envIs("KOLVAR_BENCH_TREND", "1")) {
+        auto* trend = qobject_cast<QAbstractButton*>(uiControlWidget(panel, TREND_BUTTON));
+        if (trend) trend->click();
+        else std::fprintf(stderr, "kolvar-bench-viewer: no trend button on the panel\n");
+    }
     announceWhenRunning();
 }
 

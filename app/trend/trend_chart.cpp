@@ -30,6 +30,7 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
     valueAxis_ = new QValueAxis(c);
     valueAxis_->setRange(-100.0, 100.0);
     valueAxis_->setTickCount(5);
+    timeAxis_->setTickCount(6);
     valueAxis_->setLabelFormat(QStringLiteral("%.0f"));
     c->addAxis(timeAxis_, Qt::AlignBottom);
     c->addAxis(valueAxis_, Qt::AlignLeft);

@@ -208,4 +208,52 @@ TEST_F(ViewerProcess, BusButtonClickMakesTheMeterFollowTheSimulator) {
     EXPECT_EQ(viewer.exitCode(), 0);
 }
 
+// The whole program: with the simulator sending and the bus on, Ctrl+T
+// opens the trend window, which draws both channels in their colours.
+TEST_F(ViewerProcess, CtrlTOpensTheTrendDrawingBothChannels) {
+    VirtualDisplay display(93);
+    ASSERT_TRUE(display.ready()) << "no X server on :93";
+    QProcess sim;
+    sim.setProcessEnvironment(peerEnvironment());
+    sim.start(KOLVAR_DEVICE_SIM_PATH, {"--channel", "virtual:0", "--duration", "30", "--rate", "1000"});
+    ASSERT_TRUE(sim.waitForStarted(5000));
+    const std::unique_ptr<QProcess, void (*)(QProcess*)> stopSim(&sim, [](QProcess* running) {
+        running->terminate();
+        if (!running->waitForFinished(3000)) running->kill();
+        running->waitForFinished(1000);
+    });
+    ASSERT_NO_FATAL_FAILURE(startViewer(display, peerEnvironment()));
+    ASSERT_TRUE(clickBusButton(display));
+    ASSERT_TRUE(display.run("xdotool", {"key", "--window", window, "ctrl+t"}).has_value());
+
+    QString trend;
+    for (int attempt = 0; attempt < 50 && trend.isEmpty(); ++attempt) {
+        trend = display
+                    .run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(viewer.processId()),
+                                     "--name", "Trend$"})
+                    .value_or(QString())
+                    .section('\n', 0, 0);
+        if (trend.isEmpty()) QTest::qWait(100);
+    }
+    ASSERT_FALSE(trend.isEmpty()) << "no trend window";
+    QTest::qWait(3000);  // three seconds of both channels
+    const QString path = QDir::current().filePath("trend-window.png");
+    display.run("import", {"-window", "root", "png:" + path});
+    const QImage shot(path);
+    ASSERT_FALSE(shot.isNull());
+    // Pixels in each channel's colour: a line that moves, not a dot.
+    const QRgb colours[2] = {qRgb(0x1f, 0x5f, 0xbf), qRgb(0xc0, 0x50, 0x10)};
+    for (const QRgb colour : colours) {
+        int count = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (shot.pixel(x, y) == colour) ++count;
+        EXPECT_GT(count, 200) << "too little of colour " << std::hex << colour;
+    }
+
+    ASSERT_TRUE(closeWindow(display));
+    ASSERT_TRUE(viewer.waitForFinished(10000));
+    EXPECT_EQ(viewer.exitCode(), 0);
+}
+
 }  // namespace
