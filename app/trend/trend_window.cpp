@@ -18,8 +18,10 @@
 #include "platform/canlib.h"
 
 namespace {
-// Collect and, when due, redraw at screen rate.
+// Collect at screen rate; redraw at most every other tick: a trend needs no
+// more than 30 pictures a second, and each costs a full chart repaint.
 constexpr int kTickMs = 16;
+constexpr int64_t kMinRedrawMicros = 33'000;
 
 int64_t monotonicMicros() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -138,7 +140,7 @@ void TrendWindow::redraw() {
     const int count = chart_->columnCount();
     const int64_t columnMicros = std::max<int64_t>(1, span / count);
     // A column of a long span changes slowly: redraw at most twice per column.
-    if (now - lastRedrawMicros_ < columnMicros / 2) return;
+    if (now - lastRedrawMicros_ < std::max(kMinRedrawMicros, columnMicros / 2)) return;
     lastRedrawMicros_ = now;
     // Columns are aligned on multiples of their width, so a sample stays in
     // the same column from one redraw to the next.
