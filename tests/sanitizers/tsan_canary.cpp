@@ -45,7 +45,7 @@ const UiNameEntry kEntries[] = {
     {"bus_on_off", writeOnCommit, nullptr},  {"canBitrate", writeOnCommit, nullptr},
     {"PRE_ID0", writeOnCommit, nullptr},     {"PRE_ID1", writeOnCommit, nullptr},
     {"PRE2", writeOnCommit, nullptr},        {"PRE1", writeOnCommit, nullptr},
-    {"PRE0", writeOnCommit, nullptr},
+    {"PRE0", writeOnCommit, nullptr},        {"trendWindow", writeOnCommit, nullptr},
 };
 const UiNameTable kNames{kEntries, int(std::size(kEntries))};
 }  // namespace
