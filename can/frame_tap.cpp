@@ -5,11 +5,11 @@
 #include "platform/canlib.h"
 
 void FrameTap::open() {
-    ring_.drain([](const AcceptedFrame&) {});
+    ring_.drain([](const TappedFrame&) {});
     open_.store(true, std::memory_order_release);
 }
 
-void FrameTap::offer(const AcceptedFrame& frame) {
+void FrameTap::offer(const TappedFrame& frame) {
     if (!isOpen()) return;
     if (!ring_.tryPush(frame)) dropped_.fetch_add(1, std::memory_order_relaxed);
 }
@@ -28,7 +28,7 @@ void tapAcceptedFrame(int handle, int32_t id, const unsigned char data[8]) {
     FrameTap& trend = trendTap();
     FrameTap& record = recordTap();
     if (!trend.isOpen() && !record.isOpen()) return;
-    AcceptedFrame frame{};
+    TappedFrame frame{};
     // A failed query leaves 0, which the consumers show as the earliest time.
     canGetLastArrivalMicros(handle, &frame.arrivalMicros);
     frame.id = id;

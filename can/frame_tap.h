@@ -10,7 +10,7 @@
 
 #include "can/spsc_ring.h"
 
-struct AcceptedFrame {
+struct TappedFrame {
     int64_t arrivalMicros;  // CLOCK_MONOTONIC, as canGetLastArrivalMicros gives it
     int32_t id;
     unsigned char data[8];
@@ -32,7 +32,7 @@ public:
     bool isOpen() const { return open_.load(std::memory_order_relaxed); }
 
     // [worker-thread] Queues the frame when the tap is open; never blocks.
-    void offer(const AcceptedFrame& frame);
+    void offer(const TappedFrame& frame);
 
     // [consumer-thread] Passes every queued frame to take(frame), oldest first.
     template <typename Take>
@@ -44,7 +44,7 @@ public:
     uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
 private:
-    SpscRing<AcceptedFrame> ring_;
+    SpscRing<TappedFrame> ring_;
     std::atomic<bool> open_{false};
     std::atomic<uint64_t> dropped_{0};
 };

@@ -73,7 +73,7 @@ void Recorder::run() {
 bool Recorder::writePending() {
     block_.clear();
     uint64_t count = 0;
-    recordTap().drain([&](const AcceptedFrame& frame) {
+    recordTap().drain([&](const TappedFrame& frame) {
         block_ += candumpLine(frame.arrivalMicros + wallOffset_, interface_, frame.id, frame.data);
         ++count;
     });

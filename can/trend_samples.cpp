@@ -8,7 +8,7 @@ TrendSamples::TrendSamples(size_t capacity) : micros_(capacity), words_(capacity
     marks_.reserve(kMaxMarks);
 }
 
-void TrendSamples::append(const AcceptedFrame& frame) {
+void TrendSamples::append(const TappedFrame& frame) {
     const ChannelWords words = decodeChannelWords(frame.data, byte_order);
     if (count_ == micros_.size()) {
         first_ = (first_ + 1) % micros_.size();

@@ -32,7 +32,7 @@ public:
 
     // Decodes the frame's words (the program's byte order) and appends them.
     // A frame whose identifier differs from the previous frame's adds a mark.
-    void append(const AcceptedFrame& frame);
+    void append(const TappedFrame& frame);
     void clear();
 
     size_t size() const { return count_; }

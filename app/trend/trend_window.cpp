@@ -120,7 +120,7 @@ QString TrendWindow::message() const { return message_->text(); }
 void TrendWindow::showMessage(const QString& text) { message_->setText(text); }
 
 void TrendWindow::collect() {
-    trendTap().drain([this](const AcceptedFrame& frame) { samples_.append(frame); });
+    trendTap().drain([this](const TappedFrame& frame) { samples_.append(frame); });
     // A recording that ended on its own ended with a failure.
     if (recordingShown_ && !recorder_.recording()) {
         recordingShown_ = false;

@@ -23,7 +23,7 @@ namespace {
 
 // A frame whose channel-1 reading is r1 and channel-2 reading r2 (byte
 // order 0, the built one).
-AcceptedFrame frameAt(int64_t micros, int r1, int r2 = 0, int32_t id = 0x200) {
+TappedFrame frameAt(int64_t micros, int r1, int r2 = 0, int32_t id = 0x200) {
     const unsigned w1 = static_cast<unsigned>(r1) << 4;
     const unsigned w2 = static_cast<unsigned>(r2) << 4;
     return {micros, id, {static_cast<unsigned char>(w1 & 0xFF), static_cast<unsigned char>(w1 >> 8),
@@ -113,7 +113,7 @@ TEST(FrameTapTest, DropsNothingAt8000FramesPerSecondAndNeverBlocksTheWorker) {
         produced = true;
     });
     std::vector<int64_t> received;
-    const auto take = [&](const AcceptedFrame& f) { received.push_back(f.arrivalMicros); };
+    const auto take = [&](const TappedFrame& f) { received.push_back(f.arrivalMicros); };
     while (!produced.load()) {
         tap.drain(take);
         std::this_thread::sleep_for(std::chrono::milliseconds(16));
@@ -131,13 +131,13 @@ TEST(FrameTapTest, DropsNothingAt8000FramesPerSecondAndNeverBlocksTheWorker) {
     });
     flood.join();
     EXPECT_EQ(tap.dropped(), 2 * FrameTap::kCapacity);
-    size_t kept = tap.drain([](const AcceptedFrame&) {});
+    size_t kept = tap.drain([](const TappedFrame&) {});
     EXPECT_EQ(kept, FrameTap::kCapacity);
 
     // A closed tap takes nothing.
     tap.close();
     tap.offer(frameAt(1, 0));
-    EXPECT_EQ(tap.drain([](const AcceptedFrame&) {}), 0u);
+    EXPECT_EQ(tap.drain([](const TappedFrame&) {}), 0u);
 }
 
 std::string readAll(const std::string& path) {
