@@ -1,5 +1,7 @@
 #include "can/hardware.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "panel/panel_contract.h"
@@ -13,6 +15,16 @@ int32_t can_hardware_index = 1;
 namespace {
 // One channel label at a time, "Ch <k>".
 char channelName[8];
+
+// The CAN library refuses to start only over its one input from outside, a
+// virtual bus port that is not one. The list then stays empty; the line says
+// why, instead of a silent fall-back to the shared bus.
+void reportUnusableLibrary(int status) {
+    if (status != canERR_PARAM) return;
+    const char* port = std::getenv("KOLVAR_VIRTUALCAN_PORT");
+    std::fprintf(stderr, "kolvar-can-viewer: KOLVAR_VIRTUALCAN_PORT '%s' is not a port from 1 to 65535\n",
+                 port ? port : "");
+}
 }  // namespace
 
 void CanChangeHardware() {
@@ -31,7 +43,7 @@ void CanChangeHardware() {
         xlOpenDriver();
     } else if (index == kKvaserIndex) {
         xlCloseDriver();
-        canInitializeLibrary();
+        reportUnusableLibrary(canInitializeLibrary());
         KVCanGetChannelNums();
     }
 }
