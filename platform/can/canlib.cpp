@@ -170,7 +170,8 @@ int canOpenChannel(int channel, int flags) {
         lib.open.emplace(handle, opened);  // reserved: a concurrent open sees it
     }
     auto status = std::make_shared<std::atomic<int>>(canERR_DEVICE);
-    const bool finished = IoThread::instance()->run(
+    IoThread* io = IoThread::instance();
+    const bool finished = io && io->run(
         [opened, status] {
             auto bus = std::make_unique<BusChannel>(opened);
             const int result = bus->open();
@@ -202,7 +203,9 @@ int canSetBusParams(int handle, long freq, unsigned, unsigned, unsigned, unsigne
     // SocketCAN takes a bit rate only from a privileged user on a downed
     // interface (ip link); a connection on a running interface stands as it is.
     if (channel->socketCan) return canOK;
-    const bool finished = IoThread::instance()->run(
+    IoThread* io = IoThread::instance();
+    if (!io) return canERR_NOTINITIALIZED;
+    const bool finished = io->run(
         [channel, bitsPerSecond] {
             if (channel->bus) channel->bus->setBitRate(bitsPerSecond);
         },
@@ -298,10 +301,12 @@ int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned fla
     frame.dlc = static_cast<uint8_t>(dlc);
     if (msg && !(flags & canMSG_RTR)) std::memcpy(frame.data, msg, dlc);
     if (channel->socketCan) return channel->socketCan->write(frame);
+    IoThread* io = IoThread::instance();
+    if (!io) return canERR_NOTINITIALIZED;
     if (!channel->tx.push(frame)) return canERR_TXFULL;
     // One wake-up drains everything queued until the I/O thread gets to it.
     if (!channel->txWakePending.exchange(true)) {
-        IoThread::instance()->post([channel] {
+        io->post([channel] {
             channel->txWakePending.store(false);
             if (channel->bus) channel->bus->drainTx();
         });
@@ -313,7 +318,9 @@ int canWriteSync(int handle, unsigned long timeoutMs) {
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
     if (channel->socketCan) return canOK;  // canWrite hands every frame to the socket at once
-    const bool finished = IoThread::instance()->run(
+    IoThread* io = IoThread::instance();
+    if (!io) return canERR_NOTINITIALIZED;
+    const bool finished = io->run(
         [channel] {
             if (!channel->bus) return;
             channel->bus->drainTx();
