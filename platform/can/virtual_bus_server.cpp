@@ -36,9 +36,11 @@ struct VirtualBusServer::Client {
 };
 
 VirtualBusServer* VirtualBusServer::forPort(uint16_t port) {
-    // Owned by the I/O thread's lifetime; reached only from that thread.
-    static std::map<uint16_t, VirtualBusServer*> servers;
-    auto& server = servers[port];
+    // The hosts live as long as the process and are reached only from the
+    // I/O thread. The map is never destroyed, so the hosts stay reachable
+    // (not leaked) while exit handlers run.
+    static auto* servers = new std::map<uint16_t, VirtualBusServer*>;
+    auto& server = (*servers)[port];
     if (!server) server = new VirtualBusServer(port);
     server->listen();
     return server;
