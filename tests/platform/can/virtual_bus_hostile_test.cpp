@@ -144,7 +144,11 @@ TEST(VirtualBusHost, HostileClientsAreDroppedAndCountedWhileTheStreamGoesOn) {
               5u);
     EXPECT_GE(VirtualBusServer::rejectedLines(Reject::TooLong) - tooLongBefore, 1u);
     EXPECT_EQ(simulator.state(), QProcess::Running) << "the simulator's connection survived";
+#if !defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed blocks in its quarantine, so resident size
+    // measures the sanitizer there; the plain build checks the bound.
     EXPECT_LT(residentKb() - residentBefore, 100 * 1024) << "memory stays bounded";
+#endif
     simulator.kill();
     simulator.waitForFinished();
     canClose(handle);
