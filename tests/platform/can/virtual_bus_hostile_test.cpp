@@ -98,7 +98,7 @@ TEST(VirtualBusHost, HostileClientsAreDroppedAndCountedWhileTheStreamGoesOn) {
                     {"--channel", "virtual:0", "--id", "0x1A5", "--rate", "500", "--duration", "120"});
     ASSERT_TRUE(simulator.waitForStarted());
     ASSERT_GT(drain(handle, 500ms).frames, 0);
-    const long residentBefore = residentKb();
+    [[maybe_unused]] const long residentBefore = residentKb();
     const uint64_t rejectedBefore = VirtualBusServer::rejectedLines(Reject::UnknownCommand) +
                                     VirtualBusServer::rejectedLines(Reject::BadHex);
     const uint64_t tooLongBefore = VirtualBusServer::rejectedLines(Reject::TooLong);
