@@ -61,14 +61,27 @@ protected:
     bool closeWindow(const VirtualDisplay& display) {
         return display.run(KOLVAR_X_CLOSE_PATH, {window}).has_value();
     }
+    // The device simulator on the tests' private virtual bus; TearDown
+    // stops it.
+    void startSimulator(const QStringList& arguments) {
+        simulator.setProcessEnvironment(peerEnvironment());
+        simulator.start(KOLVAR_DEVICE_SIM_PATH, arguments);
+        ASSERT_TRUE(simulator.waitForStarted(5000));
+    }
     void TearDown() override {
         if (viewer.state() != QProcess::NotRunning) {
             viewer.kill();
             viewer.waitForFinished(3000);
         }
+        if (simulator.state() != QProcess::NotRunning) {
+            simulator.terminate();
+            if (!simulator.waitForFinished(3000)) simulator.kill();
+            simulator.waitForFinished(1000);
+        }
     }
 
     QProcess viewer;
+    QProcess simulator;
     QString window;
 };
 
@@ -173,20 +186,12 @@ TEST_F(ViewerProcess, BusButtonClickMakesTheMeterFollowTheSimulator) {
     QTemporaryDir shots;
     ASSERT_TRUE(shots.isValid());
 
-    QProcess sim;
-    sim.setProcessEnvironment(peerEnvironment());
     // Channel 1 rises from 10 to 90 over 4 s and starts again: never the
     // meter's resting 0, and two screenshots taken well under 4 s apart never
     // show the same value. (The default sine returns to a value 400 ms later
     // whenever the peak falls midway, and the test then saw a still meter.)
-    sim.start(KOLVAR_DEVICE_SIM_PATH, {"--channel", "virtual:0", "--duration", "30", "--ch1",
-                                       "ramp:amp=40:offset=50:period=4"});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    const std::unique_ptr<QProcess, void (*)(QProcess*)> stopSim(&sim, [](QProcess* running) {
-        running->terminate();
-        if (!running->waitForFinished(3000)) running->kill();
-        running->waitForFinished(1000);
-    });
+    ASSERT_NO_FATAL_FAILURE(
+        startSimulator({"--channel", "virtual:0", "--duration", "30", "--ch1", "ramp:amp=40:offset=50:period=4"}));
     ASSERT_NO_FATAL_FAILURE(startViewer(display, peerEnvironment()));
 
     const QImage before = screenshot(display, shots.filePath("before.png"));
@@ -213,15 +218,7 @@ TEST_F(ViewerProcess, BusButtonClickMakesTheMeterFollowTheSimulator) {
 TEST_F(ViewerProcess, CtrlTOpensTheTrendDrawingBothChannels) {
     VirtualDisplay display(93);
     ASSERT_TRUE(display.ready()) << "no X server on :93";
-    QProcess sim;
-    sim.setProcessEnvironment(peerEnvironment());
-    sim.start(KOLVAR_DEVICE_SIM_PATH, {"--channel", "virtual:0", "--duration", "30", "--rate", "1000"});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    const std::unique_ptr<QProcess, void (*)(QProcess*)> stopSim(&sim, [](QProcess* running) {
-        running->terminate();
-        if (!running->waitForFinished(3000)) running->kill();
-        running->waitForFinished(1000);
-    });
+    ASSERT_NO_FATAL_FAILURE(startSimulator({"--channel", "virtual:0", "--duration", "30", "--rate", "1000"}));
     ASSERT_NO_FATAL_FAILURE(startViewer(display, peerEnvironment()));
     ASSERT_TRUE(clickBusButton(display));
     ASSERT_TRUE(display.run("xdotool", {"key", "--window", window, "ctrl+t"}).has_value());
