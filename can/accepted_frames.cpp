@@ -18,8 +18,8 @@ int64_t steadyMillis() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void AcceptedFrames::record(int32_t id, unsigned dlc) {
-    const uint64_t packed = (static_cast<uint64_t>(steadyMillis()) << kTimeShift) | kPresent |
+void AcceptedFrames::record(int32_t id, unsigned dlc, int64_t atMs) {
+    const uint64_t packed = (static_cast<uint64_t>(atMs) << kTimeShift) | kPresent |
                             (uint64_t{std::min(dlc, 8u)} << kDlcShift) |
                             (static_cast<uint64_t>(id) & kIdMask);
     last_.store(packed, std::memory_order_relaxed);

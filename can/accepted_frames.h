@@ -11,13 +11,14 @@ struct AcceptedFrame {
     bool any = false;     // false before the connection's first accepted frame
     int32_t id = 0;       // 11-bit identifier
     unsigned dlc = 0;     // data bytes it carried
-    int64_t atMs = 0;     // steadyMillis() when the worker took it
+    int64_t atMs = 0;     // its arrival, in steadyMillis()
 };
 
 class AcceptedFrames {
 public:
-    // [worker-thread] One frame of `id` with `dlc` data bytes taken now.
-    void record(int32_t id, unsigned dlc);
+    // [worker-thread] One frame of `id` with `dlc` data bytes, arrived at
+    // `atMs` (steadyMillis()), taken.
+    void record(int32_t id, unsigned dlc, int64_t atMs);
     // [main-thread] Forgets the previous connection's frames; called before
     // a new worker starts.
     void reset();

@@ -42,6 +42,14 @@ void pauseAfterFailure() {
                        [] { return threadrun.load() != 1; });
 }
 
+// Records a frame of `wanted` just taken, at its arrival time: the channel
+// stamped it on the way in, so no clock is read per frame.
+void recordAccepted(int handle, int32_t wanted, unsigned dlc) {
+    int64_t arrivalUs = 0;
+    const bool stamped = canGetLastArrivalMicros(handle, &arrivalUs) == canOK && arrivalUs > 0;
+    acceptedFrames.record(wanted, dlc, stamped ? arrivalUs / 1000 : steadyMillis());
+}
+
 // Waits up to one second for a standard data frame of can_id and takes it
 // into the buffer. Frames of other identifiers, extended and remote frames
 // never reach the buffer: right after switching on, the meters show the
@@ -55,7 +63,7 @@ int32_t firstRead(int handle) {
         const int32_t status = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr);
         if (status == canOK) {
             id = wanted;
-            acceptedFrames.record(wanted, dlc);
+            recordAccepted(handle, wanted, dlc);
         }
         if (status != canERR_NOMSG) return status;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -98,7 +106,7 @@ int KVCanReadThread(void*) {
         unsigned dlc = 0;
         stat = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr);
         if (stat == canOK) {
-            acceptedFrames.record(wanted, dlc);
+            recordAccepted(handle, wanted, dlc);
             tapAcceptedFrame(handle, wanted, data);
             showBuffer();
         }

@@ -9,11 +9,12 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -25,6 +26,23 @@ constexpr unsigned kBatch = 64;            // frames taken per recvmmsg()
 constexpr int kRebindRetryMs = 150;        // how often a deleted interface is looked for
 constexpr int kReceiveBufferBytes = 8 << 20;  // asked for; the kernel caps it at rmem_max
 constexpr unsigned long kLongestWaitMs = 24UL * 3600 * 1000;  // keeps deadlines in range
+// While frames keep coming, a wait first lets them collect this long, so that
+// a device sending one frame every millisecond costs one wake-up and one
+// recvmmsg() per few frames instead of per frame. The first frame after a
+// silence is taken at once.
+constexpr long kGatherNs = 2'000'000;
+// How often the offset between the kernel's receive timestamps (wall clock)
+// and the steady clock is taken again, in microseconds of wall clock.
+constexpr int64_t kClockOffsetRefreshUs = 1'000'000;
+
+int64_t clockMicros(clockid_t clock) {
+    timespec now{};
+    ::clock_gettime(clock, &now);
+    return int64_t(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+}
+
+timespec toTimespec(long long ns) { return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)}; }
+long long toNs(const timespec& t) { return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
 
 // One eventfd per thread that waits on a SocketCAN channel: a wake-up writes
 // to it, and the thread's poll() sees it next to the socket.
@@ -71,16 +89,23 @@ public:
         list.erase(std::find(list.begin(), list.end(), wakeFd_));
     }
 
-    // Sleeps until the socket has something to read or report, a wake-up
-    // arrives or timeoutMs passes. A wake-up left over from an earlier wait
-    // only costs one more look at the queue.
-    void sleep(int timeoutMs) {
-        if (wakeFd_ < 0) timeoutMs = std::min(timeoutMs, kRebindRetryMs);  // no eventfd: look often
-        pollfd fds[2] = {{channel_.fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(fds, 2, timeoutMs) > 0 && (fds[1].revents & POLLIN)) {
+    // Sleeps until a wake-up arrives, the socket has something to read or
+    // report (unless withSocket is false), or the time left in `left` passes.
+    // Returns how long it slept, in nanoseconds: the ppoll system call (not
+    // glibc's wrapper, which hides it) writes back the time it did not sleep,
+    // so a wait keeps its deadline without reading the clock. A wake-up left
+    // over from an earlier wait only costs one more look at the queue.
+    long long sleep(long long leftNs, bool withSocket) {
+        if (wakeFd_ < 0) leftNs = std::min<long long>(leftNs, kRebindRetryMs * 1'000'000LL);  // no eventfd: look often
+        timespec timeout = toTimespec(leftNs);
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {channel_.fd_, POLLIN, 0}};
+        const long ready = ::syscall(SYS_ppoll, fds, withSocket ? 2 : 1, &timeout, nullptr, 0);
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
             uint64_t count = 0;
             [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
         }
+        if (ready < 0 && errno != EINTR) return leftNs;  // cannot wait: count the time as spent
+        return leftNs - std::min(toNs(timeout), leftNs);
     }
 
 private:
@@ -104,8 +129,11 @@ int SocketCanChannel::open() {
     const can_err_mask_t errorMask = CAN_ERR_MASK;  // every error class, counted by the queue
     const int on = 1;
     const int bufferBytes = kReceiveBufferBytes;
+    // The kernel stamps each frame with its arrival (SO_TIMESTAMPNS), so no
+    // clock is read per frame or per batch.
     if (::setsockopt(fd_, SOL_CAN_RAW, CAN_RAW_ERR_FILTER, &errorMask, sizeof errorMask) != 0 ||
-        ::setsockopt(fd_, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) != 0)
+        ::setsockopt(fd_, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) != 0 ||
+        ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0)
         return canERR_DEVICE;
     // A larger buffer rides out a reader that is late for a moment; failing
     // to get it leaves the system's default, which still works.
@@ -141,15 +169,28 @@ void SocketCanChannel::onSocketError(int error) {
     }
 }
 
+int64_t SocketCanChannel::toSteadyMicros(const timespec& stamp) {
+    const int64_t wallUs = int64_t(stamp.tv_sec) * 1'000'000 + stamp.tv_nsec / 1000;
+    // Taken again once a second of stamps has passed, or when the wall clock
+    // was set back, so that a step of the wall clock is followed within a second.
+    if (offsetTakenAtUs_ == 0 || wallUs - offsetTakenAtUs_ > kClockOffsetRefreshUs || wallUs < offsetTakenAtUs_) {
+        const int64_t steady = steadyMicros();
+        offsetTakenAtUs_ = clockMicros(CLOCK_REALTIME);
+        wallToSteadyUs_ = steady - offsetTakenAtUs_;
+    }
+    return wallUs + wallToSteadyUs_;
+}
+
 void SocketCanChannel::pull() {
     std::lock_guard lock(pullMutex_);
     if (fd_ < 0) return;
     if (!bound_.load(std::memory_order_relaxed) && bind() != 0) return;
 
+    constexpr size_t kControlBytes = CMSG_SPACE(sizeof(uint32_t)) + CMSG_SPACE(sizeof(timespec));
     can_frame frames[kBatch];
     iovec vectors[kBatch];
     mmsghdr messages[kBatch];
-    alignas(cmsghdr) char controls[kBatch][CMSG_SPACE(sizeof(uint32_t))];
+    alignas(cmsghdr) char controls[kBatch][kControlBytes];
     for (;;) {
         for (unsigned i = 0; i < kBatch; ++i) {
             vectors[i] = {&frames[i], sizeof frames[i]};
@@ -163,22 +204,33 @@ void SocketCanChannel::pull() {
         if (received < 0) {
             if (errno == EINTR) continue;
             if (errno != EAGAIN && errno != EWOULDBLOCK) onSocketError(errno);
+            streaming_.store(false, std::memory_order_relaxed);
             return;
         }
-        const int64_t arrivalUs = steadyMicros();
         uint32_t kernelDrops = kernelDrops_;
+        int64_t unstampedUs = 0;  // a frame without a stamp takes the time of reading, read once
         batch_.clear();
         Frame frame;
         for (int i = 0; i < received; ++i) {
             msghdr& header = messages[i].msg_hdr;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c))
-                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL)
+            int64_t arrivalUs = 0;
+            for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+                if (c->cmsg_level != SOL_SOCKET) continue;
+                if (c->cmsg_type == SO_RXQ_OVFL) {
                     std::memcpy(&kernelDrops, CMSG_DATA(c), sizeof kernelDrops);
+                } else if (c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec stamp{};
+                    std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+                    arrivalUs = toSteadyMicros(stamp);
+                }
+            }
             if (messages[i].msg_len < CAN_MTU) continue;
+            if (arrivalUs == 0) arrivalUs = unstampedUs != 0 ? unstampedUs : (unstampedUs = steadyMicros());
             if (toFrame(frames[i], arrivalUs, frame)) batch_.push_back(frame);
             else rx_.countErrorFrame(frames[i].can_id & CAN_ERR_MASK, frames[i].data[1]);
         }
         linkUp_.store(true, std::memory_order_relaxed);  // frames arrive: the interface is up
+        streaming_.store(received > 0, std::memory_order_relaxed);
         rx_.pushBatch(batch_.data(), batch_.size());
         // The option reports the socket's running total; what is new since
         // the last frame was lost ahead of the queue.
@@ -190,7 +242,6 @@ void SocketCanChannel::pull() {
 
 template <typename Ready>
 int SocketCanChannel::waitUntil(unsigned long timeoutMs, Ready ready) {
-    using Clock = std::chrono::steady_clock;
     Waiter waiter(*this);
     const uint64_t interruptions = rx_.interruptions();
     // What the queue holds comes first: no system call at all then.
@@ -200,22 +251,26 @@ int SocketCanChannel::waitUntil(unsigned long timeoutMs, Ready ready) {
         return ready();
     }
     // The socket is read once poll() says it has something: one wake-up and
-    // one recvmmsg() per batch. The clock is read once per wait (a system
-    // call on some machines), and again only after a wake-up that brought
-    // nothing to return.
-    const auto start = Clock::now();
-    const long long timeout = static_cast<long long>(std::min(timeoutMs, kLongestWaitMs));
-    long long sleepMs = timeout;
-    for (;;) {
+    // one recvmmsg() per batch. The clock is never read: ppoll() says how
+    // long it slept.
+    long long leftNs = static_cast<long long>(std::min(timeoutMs, kLongestWaitMs)) * 1'000'000;
+    if (streaming_.load(std::memory_order_relaxed)) {
+        // Frames came at the last read: let the next few collect, waking
+        // early only for a wake-up (stop, bus off, new identifier).
+        leftNs -= waiter.sleep(std::min(leftNs, static_cast<long long>(kGatherNs)), false);
         if (rx_.interruptions() != interruptions) return canERR_NOMSG;
-        if (!bound_.load(std::memory_order_relaxed)) sleepMs = std::min<long long>(sleepMs, kRebindRetryMs);
-        waiter.sleep(static_cast<int>(std::min<long long>(sleepMs, INT_MAX)));
         pull();
         if (int status = ready(); status != canERR_NOMSG) return status;
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-        sleepMs = timeout - waited.count();
-        if (sleepMs <= 0) return canERR_NOMSG;
     }
+    while (leftNs > 0) {
+        if (rx_.interruptions() != interruptions) return canERR_NOMSG;
+        long long sliceNs = leftNs;
+        if (!bound_.load(std::memory_order_relaxed)) sliceNs = std::min<long long>(sliceNs, kRebindRetryMs * 1'000'000LL);
+        leftNs -= waiter.sleep(sliceNs, true);
+        pull();
+        if (int status = ready(); status != canERR_NOMSG) return status;
+    }
+    return canERR_NOMSG;
 }
 
 int SocketCanChannel::takeWait(Frame& out, unsigned long timeoutMs) {

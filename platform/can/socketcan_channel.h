@@ -14,12 +14,18 @@
 // unbinds the socket; it is bound again by name, to the new index, as soon as
 // an interface of that name exists again.
 //
+// While frames keep arriving, a wait lets them collect for 2 ms before it
+// reads, so a paced stream costs one wake-up per few frames; a wake-up (bus
+// off, close, interruption) still ends the wait at once. Each frame's arrival
+// time is the kernel's receive timestamp, on the steady clock.
+//
 // Every method is [any-thread].
 
 #include "platform/can/can_frame.h"
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -63,6 +69,7 @@ private:
     template <typename Ready>
     int waitUntil(unsigned long timeoutMs, Ready ready);
     int bind();                   // binds by name; 0 or an errno
+    int64_t toSteadyMicros(const timespec& stamp);  // [pull] kernel stamp to steadyMicros
     void onSocketError(int error);  // [pull] ENETDOWN, ENODEV, ...
 
     const std::string interface_;
@@ -74,6 +81,9 @@ private:
     std::mutex pullMutex_;     // one recvmmsg at a time, frames stay in order
     uint32_t kernelDrops_ = 0;  // [pull] the socket's SO_RXQ_OVFL count so far
     std::vector<Frame> batch_;  // [pull]
+    int64_t offsetTakenAtUs_ = 0;  // [pull] wall clock when wallToSteadyUs_ was taken
+    int64_t wallToSteadyUs_ = 0;   // [pull] steady clock minus wall clock
+    std::atomic<bool> streaming_{false};  // the last read brought frames
 
     std::mutex waitersMutex_;
     std::vector<int> waiters_;  // wake-up eventfds of the threads waiting now

@@ -31,22 +31,39 @@ bool applyToWidget(ControlRecord& control, double value) {
 }
 
 // [main-thread] Applies every pending value of every panel that asked.
-void applyPendingValues() {
+// Returns true when a panel had values: it then stays marked as posted, so
+// values stored until the next frame need no wake-up from their thread; the
+// caller owes that panel a look at the next frame.
+bool applyPendingValues() {
+    bool applied = false;
     for (const std::shared_ptr<PanelRecord>& panel : ui_registry::all()) {
         if (!panel->window) continue;
         // Cleared before the values are read: a value stored after this
         // point sends a new wake-up, so none is left behind.
         if (!panel->flushPosted.exchange(false)) continue;
+        bool panelApplied = false;
         for (auto& [id, control] : panel->controls) {
-            if (control->pendingDirty.exchange(false))
+            if (control->pendingDirty.exchange(false)) {
                 applyToWidget(*control, std::bit_cast<double>(control->pendingBits.load()));
+                panelApplied = true;
+            }
+        }
+        // Values are flowing: claim the next frame's look. Should a thread
+        // have posted meanwhile, its wake-up arrives as well, harmlessly.
+        if (panelApplied) {
+            panel->flushPosted.store(true);
+            applied = true;
         }
     }
+    return applied;
 }
 
 // Batches are applied at most once per frame of the screen: a producer
 // that never pauses then costs the main thread one batch and one paint per
-// frame, not one per wake-up.
+// frame, not one per wake-up. While values keep coming the pacer looks again
+// at every frame by itself, so a stream costs the main thread one wake-up per
+// frame and the producer no write to the eventfd; the first value after a
+// pause is shown at once.
 class FramePacer : public QObject {
 public:
     explicit FramePacer(QObject* parent) : QObject(parent) {
@@ -77,7 +94,7 @@ private:
     }
     void applyNow() {
         sinceLastBatch_.restart();
-        applyPendingValues();
+        if (applyPendingValues()) nextFrame_.start(framePeriodMs());
     }
 
     QTimer nextFrame_;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,12 @@
 using namespace std::chrono_literals;
 
 namespace {
+
+int64_t steadyMicrosNow() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 bool interfacePresent(const char* name) {
     return std::filesystem::exists(std::string("/sys/class/net/") + name);
@@ -104,6 +111,7 @@ TEST(NoSocketCan, ChannelListHasOnlyTheVirtualBus) {
 
 TEST_F(SocketCan, FramesFromCansendAreReadWithTheirIdentifiersAndBytes) {
     const int handle = openOnBus("vcan0");
+    const int64_t beforeSendUs = steadyMicrosNow();
     // The error frame between them is counted, never returned.
     for (const char* frame : {"1A5#F0FF100000000000", "20000004#0000000000000000", "12345678#0102",
                               "123#R", "7FF#"})
@@ -126,6 +134,12 @@ TEST_F(SocketCan, FramesFromCansendAreReadWithTheirIdentifiersAndBytes) {
         ASSERT_EQ(dlc, want.dlc);
         EXPECT_EQ(std::vector<uint8_t>(data, data + dlc), want.bytes);
     }
+    // Arrival comes from the kernel's receive stamp (wall clock), carried
+    // over to the steady clock that latency and trend compare it with.
+    int64_t arrivalUs = 0;
+    ASSERT_EQ(canGetLastArrivalMicros(handle, &arrivalUs), canOK);
+    EXPECT_GE(arrivalUs, beforeSendUs);
+    EXPECT_LE(arrivalUs, steadyMicrosNow());
     uint64_t errorFrames = 0;
     ASSERT_EQ(canGetErrorFrameCount(handle, &errorFrames), canOK);
     EXPECT_EQ(errorFrames, 1u);
