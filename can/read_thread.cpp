@@ -24,8 +24,9 @@ int32_t stat = 0;
 constexpr unsigned long kFirstReadTimeoutMs = 1000;
 // How long the worker sleeps on a silent bus before it looks again. Frames,
 // bus off, close and a new identifier all wake it earlier; this bound only
-// keeps a lost wake-up from lasting.
-constexpr unsigned long kSilentWaitMs = 1000;
+// keeps a lost wake-up from lasting, so it can be long: an idle viewer then
+// wakes for its status line alone.
+constexpr unsigned long kSilentWaitMs = 5000;
 // The pause after a failed read (off the bus, bad handle).
 constexpr unsigned long kPassWaitMs = 100;
 
