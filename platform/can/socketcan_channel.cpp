@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 
 namespace kolvar::can {
@@ -30,7 +29,7 @@ constexpr unsigned long kLongestWaitMs = 24UL * 3600 * 1000;  // keeps deadlines
 // a device sending one frame every millisecond costs one wake-up and one
 // recvmmsg() per few frames instead of per frame. The first frame after a
 // silence is taken at once.
-constexpr long kGatherNs = 2'000'000;
+constexpr long long kGatherNs = 2'000'000;
 // How often the offset between the kernel's receive timestamps (wall clock)
 // and the steady clock is taken again, in microseconds of wall clock.
 constexpr int64_t kClockOffsetRefreshUs = 1'000'000;
@@ -41,8 +40,13 @@ int64_t clockMicros(clockid_t clock) {
     return int64_t(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
 }
 
-timespec toTimespec(long long ns) { return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)}; }
-long long toNs(const timespec& t) { return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+constexpr long long kNsPerSecond = 1'000'000'000;
+constexpr long long kNsPerMs = 1'000'000;
+
+timespec toTimespec(long long ns) {
+    return {static_cast<time_t>(ns / kNsPerSecond), static_cast<long>(ns % kNsPerSecond)};
+}
+long long toNs(const timespec& t) { return static_cast<long long>(t.tv_sec) * kNsPerSecond + t.tv_nsec; }
 
 // One eventfd per thread that waits on a SocketCAN channel: a wake-up writes
 // to it, and the thread's poll() sees it next to the socket.
@@ -96,7 +100,7 @@ public:
     // so a wait keeps its deadline without reading the clock. A wake-up left
     // over from an earlier wait only costs one more look at the queue.
     long long sleep(long long leftNs, bool withSocket) {
-        if (wakeFd_ < 0) leftNs = std::min<long long>(leftNs, kRebindRetryMs * 1'000'000LL);  // no eventfd: look often
+        if (wakeFd_ < 0) leftNs = std::min(leftNs, kRebindRetryMs * kNsPerMs);  // no eventfd: look often
         timespec timeout = toTimespec(leftNs);
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {channel_.fd_, POLLIN, 0}};
         const long ready = ::syscall(SYS_ppoll, fds, withSocket ? 2 : 1, &timeout, nullptr, 0);
@@ -173,7 +177,8 @@ int64_t SocketCanChannel::toSteadyMicros(const timespec& stamp) {
     const int64_t wallUs = int64_t(stamp.tv_sec) * 1'000'000 + stamp.tv_nsec / 1000;
     // Taken again once a second of stamps has passed, or when the wall clock
     // was set back, so that a step of the wall clock is followed within a second.
-    if (offsetTakenAtUs_ == 0 || wallUs - offsetTakenAtUs_ > kClockOffsetRefreshUs || wallUs < offsetTakenAtUs_) {
+    if (offsetTakenAtUs_ == 0 || wallUs < offsetTakenAtUs_ ||
+        wallUs - offsetTakenAtUs_ > kClockOffsetRefreshUs) {
         const int64_t steady = steadyMicros();
         offsetTakenAtUs_ = clockMicros(CLOCK_REALTIME);
         wallToSteadyUs_ = steady - offsetTakenAtUs_;
@@ -253,11 +258,11 @@ int SocketCanChannel::waitUntil(unsigned long timeoutMs, Ready ready) {
     // The socket is read once poll() says it has something: one wake-up and
     // one recvmmsg() per batch. The clock is never read: ppoll() says how
     // long it slept.
-    long long leftNs = static_cast<long long>(std::min(timeoutMs, kLongestWaitMs)) * 1'000'000;
+    long long leftNs = static_cast<long long>(std::min(timeoutMs, kLongestWaitMs)) * kNsPerMs;
     if (streaming_.load(std::memory_order_relaxed)) {
         // Frames came at the last read: let the next few collect, waking
         // early only for a wake-up (stop, bus off, new identifier).
-        leftNs -= waiter.sleep(std::min(leftNs, static_cast<long long>(kGatherNs)), false);
+        leftNs -= waiter.sleep(std::min(leftNs, kGatherNs), false);
         if (rx_.interruptions() != interruptions) return canERR_NOMSG;
         pull();
         if (int status = ready(); status != canERR_NOMSG) return status;
@@ -265,7 +270,7 @@ int SocketCanChannel::waitUntil(unsigned long timeoutMs, Ready ready) {
     while (leftNs > 0) {
         if (rx_.interruptions() != interruptions) return canERR_NOMSG;
         long long sliceNs = leftNs;
-        if (!bound_.load(std::memory_order_relaxed)) sliceNs = std::min<long long>(sliceNs, kRebindRetryMs * 1'000'000LL);
+        if (!bound_.load(std::memory_order_relaxed)) sliceNs = std::min(sliceNs, kRebindRetryMs * kNsPerMs);
         leftNs -= waiter.sleep(sliceNs, true);
         pull();
         if (int status = ready(); status != canERR_NOMSG) return status;
