@@ -3,14 +3,15 @@
 # needs, when they are missing. Usage: scripts/install-deps.sh run|test|package
 set -euo pipefail
 
-build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialbus-dev qt6-tools-dev qt6-charts-dev
-            libgl-dev libqt6serialbus6 qt6-qpa-plugins libsocketcan-dev)
+build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-tools-dev qt6-charts-dev
+            libgl-dev qt6-qpa-plugins libsocketcan-dev)
 run_pkgs=(xvfb)
 # Rendering the icons, computing the package's dependencies.
 package_pkgs=(librsvg2-bin dpkg-dev file)
 # Checking the package: its validators and lintian.
 package_check_pkgs=(desktop-file-utils appstream man-db groff-base lintian)
-test_pkgs=(libgtest-dev googletest user-mode-linux kmod can-utils iproute2 procps
+# QtSerialBus only for the test client of Qt's own virtual bus.
+test_pkgs=(qt6-serialbus-dev libqt6serialbus6 libgtest-dev googletest user-mode-linux kmod can-utils iproute2 procps
            xvfb x11-utils xdotool wmctrl imagemagick clang libclang-rt-14-dev)
 
 case "${1:-test}" in

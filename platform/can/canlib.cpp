@@ -2,11 +2,11 @@
 // receive and transmit queues, and the I/O thread that owns the devices.
 #include "platform/canlib.h"
 
-#include "platform/can/bus_channel.h"
 #include "platform/can/bus_health.h"
 #include "platform/can/channel_list.h"
 #include "platform/can/io_thread.h"
 #include "platform/can/open_channel.h"
+#include "platform/can/virtual_bus_client.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,12 +17,12 @@
 #include <mutex>
 #include <vector>
 
-using kolvar::can::BusChannel;
 using kolvar::can::ChannelInfo;
 using kolvar::can::Frame;
 using kolvar::can::IoThread;
 using kolvar::can::OpenChannel;
 using kolvar::can::SocketCanChannel;
+using kolvar::can::VirtualBusClient;
 
 namespace {
 
@@ -73,8 +73,8 @@ void shutDownChannel(const std::shared_ptr<OpenChannel>& channel) {
     if (!io) return;
     io->run(
         [channel] {
-            delete channel->bus;
-            channel->bus = nullptr;
+            delete channel->virtualBus;
+            channel->virtualBus = nullptr;
         },
         kIoTimeoutMs);
 }
@@ -157,7 +157,7 @@ int canOpenChannel(int channel, int flags) {
         for (const auto& [otherHandle, other] : lib.open)
             if (other->index == channel && (exclusive || other->exclusive)) return canERR_INUSE;
         opened = std::make_shared<OpenChannel>(channel, lib.channels[channel], exclusive);
-        if (opened->info.plugin == "socketcan") {
+        if (opened->info.kind == "socketcan") {
             // Opening a socket takes no time worth leaving the lock for.
             auto socket = std::make_unique<SocketCanChannel>(opened->info.interface, opened->rx);
             if (const int result = socket->open(); result != canOK) return result;
@@ -173,9 +173,9 @@ int canOpenChannel(int channel, int flags) {
     IoThread* io = IoThread::instance();
     const bool finished = io && io->run(
         [opened, status] {
-            auto bus = std::make_unique<BusChannel>(opened);
+            auto bus = std::make_unique<VirtualBusClient>(opened);
             const int result = bus->open();
-            if (result == canOK) opened->bus = bus.release();
+            if (result == canOK) opened->virtualBus = bus.release();
             status->store(result);
         },
         kIoTimeoutMs);
@@ -188,29 +188,20 @@ int canOpenChannel(int channel, int flags) {
         shutDownChannel(opened);
         return result;
     }
-    IoThread::stopAtProcessExit();  // the device's plugin is loaded by now
+    IoThread::stopAtProcessExit();  // the bus's sockets live on the I/O thread by now
     return handle;
 }
 
 int canSetBusParams(int handle, long freq, unsigned, unsigned, unsigned, unsigned, unsigned) {
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
-    int bitsPerSecond = 0;
-    if (freq == canBITRATE_500K) bitsPerSecond = 500000;
-    else if (freq == canBITRATE_1M) bitsPerSecond = 1000000;
-    else if (freq > 0 && freq <= 1000000) bitsPerSecond = static_cast<int>(freq);
-    else return canERR_PARAM;
-    // SocketCAN takes a bit rate only from a privileged user on a downed
-    // interface (ip link); a connection on a running interface stands as it is.
-    if (channel->socketCan) return canOK;
-    IoThread* io = IoThread::instance();
-    if (!io) return canERR_NOTINITIALIZED;
-    const bool finished = io->run(
-        [channel, bitsPerSecond] {
-            if (channel->bus) channel->bus->setBitRate(bitsPerSecond);
-        },
-        kIoTimeoutMs);
-    return finished ? canOK : canERR_DEVICE;
+    // The predefined rates, or a plain rate in bits per second up to 1 Mbit/s.
+    const bool known = freq == canBITRATE_500K || freq == canBITRATE_1M || (freq > 0 && freq <= 1000000);
+    if (!known) return canERR_PARAM;
+    // Nothing to apply: SocketCAN takes a bit rate only from a privileged
+    // user on a downed interface (ip link), so a connection on a running
+    // interface stands as it is; the virtual bus has no bit rate at all.
+    return canOK;
 }
 
 int canBusOn(int handle) {
@@ -308,7 +299,7 @@ int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned fla
     if (!channel->txWakePending.exchange(true)) {
         io->post([channel] {
             channel->txWakePending.store(false);
-            if (channel->bus) channel->bus->drainTx();
+            if (channel->virtualBus) channel->virtualBus->drainTx();
         });
     }
     return canOK;
@@ -322,9 +313,9 @@ int canWriteSync(int handle, unsigned long timeoutMs) {
     if (!io) return canERR_NOTINITIALIZED;
     const bool finished = io->run(
         [channel] {
-            if (!channel->bus) return;
-            channel->bus->drainTx();
-            channel->bus->flush();
+            if (!channel->virtualBus) return;
+            channel->virtualBus->drainTx();
+            channel->virtualBus->flush();
         },
         static_cast<int>(std::min<unsigned long>(timeoutMs, INT32_MAX)));
     // Frames handed to a device that is not connected are lost; saying so
@@ -364,7 +355,7 @@ int canGetBusStatus(int handle, canBusStatus* status) {
     status->receivedFrames = channel->rx.receivedCount();
     status->errorFrames = channel->rx.errorFrameCount();
     const int fromErrorFrames = channel->rx.errorFrameBusState();
-    if (channel->info.plugin == "socketcan") {
+    if (channel->info.kind == "socketcan") {
         const kolvar::can::InterfaceHealth health =
             kolvar::can::socketCanHealth(channel->info.interface, fromErrorFrames);
         status->busState = health.busState;

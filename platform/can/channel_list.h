@@ -10,7 +10,7 @@
 namespace kolvar::can {
 
 struct ChannelInfo {
-    std::string plugin;     // "socketcan" (a QtSerialBus plugin) or "virtualcan" (the layer's own)
+    std::string kind;       // "socketcan" (a kernel SocketCAN interface) or "virtualcan" (the virtual bus)
     std::string interface;  // the interface name: "vcan0"; "can0" on the virtual bus
     std::string name;       // shown name: "vcan0", "virtual 0"
     uint16_t port = 0;      // the virtual bus's loopback port; 0 for SocketCAN

@@ -1,7 +1,6 @@
 #include "platform/can/io_thread.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -21,20 +20,7 @@ namespace {
 
 std::mutex g_instanceMutex;
 IoThread* g_instance = nullptr;
-QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
 std::atomic<void (*)()> g_shutdownHook{nullptr};
-
-// QtSerialBus plugins report routine conditions (a missing vendor library, a
-// virtual bus port already hosted by another process) on their logging
-// categories; the layer reports through its statuses instead.
-void silenceCanBusPlugins(QLoggingCategory* category) {
-    if (g_previousFilter) g_previousFilter(category);
-    if (qstrncmp(category->categoryName(), "qt.canbus", 9) == 0) {
-        category->setEnabled(QtDebugMsg, false);
-        category->setEnabled(QtInfoMsg, false);
-        category->setEnabled(QtWarningMsg, false);
-    }
-}
 
 struct Completion {
     std::mutex mutex;
@@ -95,11 +81,6 @@ IoThread* IoThread::instance() {
     std::lock_guard lock(g_instanceMutex);
     if (g_instance) return g_instance;
     if (!QCoreApplication::instance()) return nullptr;
-    static bool filterInstalled = false;
-    if (!filterInstalled) {
-        g_previousFilter = QLoggingCategory::installFilter(silenceCanBusPlugins);
-        filterInstalled = true;
-    }
     const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd < 0) return nullptr;
     g_instance = new IoThread(wakeFd);
@@ -128,12 +109,12 @@ void IoThread::stopAtExit() {
 
 // A program that never destroys its application object (the viewer's
 // run-time keeps it for the whole process) runs no post routines, so the
-// thread would still run while exit() destroys the CAN bus plugins' statics,
-// whose objects live on it (the virtual bus server): a close from the wrong
-// thread, then a thread spinning on a dead socket while the process ends.
-// Exit handlers run last-registered first, so registering once a device
-// exists (its plugin's statics are registered by then) stops the thread
-// ahead of them. Does nothing when the post routine ran first.
+// thread would still run the virtual bus's sockets while exit() destroys
+// the statics registered before it: a close from the wrong thread, then a
+// thread spinning on a dead socket while the process ends. Exit handlers
+// run last-registered first, so registering once a channel is open (the
+// statics its sockets use exist by then) stops the thread ahead of them.
+// Does nothing when the post routine ran first.
 void IoThread::stopAtProcessExit() {
     static std::once_flag registered;
     std::call_once(registered, [] { std::atexit(&IoThread::stopAtExit); });

@@ -17,7 +17,7 @@
 
 namespace kolvar::can {
 
-class BusChannel;
+class VirtualBusClient;
 
 struct OpenChannel {
     OpenChannel(int channelIndex, ChannelInfo channelInfo, bool exclusiveOpen)
@@ -28,12 +28,12 @@ struct OpenChannel {
     const bool exclusive;
     RxQueue rx;
     // Set for a SocketCAN channel before its handle is handed out, then
-    // fixed: its readers and writers use the socket directly, and tx, bus
-    // and the I/O thread stay unused.
+    // fixed: its readers and writers use the socket directly, and tx,
+    // virtualBus and the I/O thread stay unused.
     std::unique_ptr<SocketCanChannel> socketCan;
     TxQueue tx;
     std::atomic<bool> txWakePending{false};  // a drain of tx is queued on the I/O thread
-    BusChannel* bus = nullptr;               // [io-thread] the device's owner; null once closed
+    VirtualBusClient* virtualBus = nullptr;  // [io-thread] the connection to the bus; null once closed
 
     // Whether the device is connected; set by the I/O thread.
     void setLinkUp(bool up) {

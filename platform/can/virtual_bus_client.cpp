@@ -88,6 +88,11 @@ void VirtualBusClient::onReadyRead() {
     }
 }
 
+void VirtualBusClient::drainTx() {
+    channel_->tx.takeAll(txBatch_);
+    for (const Frame& frame : txBatch_) write(frame);
+}
+
 void VirtualBusClient::write(const Frame& frame) {
     if (socket_.state() != QAbstractSocket::ConnectedState) return;  // lost, as on a bus nobody listens to
     out_ = sendPrefix_;

@@ -26,7 +26,9 @@ public:
 
     // Starts connecting; the link comes up once connected. A canStatus.
     int open();
-    void write(const Frame& frame);
+    // Writes every frame queued for sending; lost while not connected, as on
+    // a bus nobody listens to.
+    void drainTx();
     // Hands what the socket has buffered to the system without waiting.
     void flush();
 
@@ -35,6 +37,7 @@ private:
     void onConnected();
     void onDisconnected();
     void onReadyRead();
+    void write(const Frame& frame);
 
     std::shared_ptr<OpenChannel> channel_;
     QTcpSocket socket_;
@@ -42,6 +45,7 @@ private:
     vbus::LineSplitter lines_;
     std::string sendPrefix_;     // "canN:"
     std::vector<Frame> batch_;   // reused for every receive batch
+    std::vector<Frame> txBatch_; // reused for every drain
     std::string out_;            // reused for every write
 };
 

@@ -1,11 +1,14 @@
 // Hostile clients on the virtual bus, hosted by this process, while the
-// device simulator streams to it: malformed lines, random bytes, a 100 MB
-// line and 1,000 connect/disconnect cycles. Nothing malformed is delivered,
-// every rejected line is counted, the stream goes on and memory stays bounded.
+// device simulator streams to it and to a viewer process (the real panel,
+// driven offscreen): malformed lines, random bytes, a 100 MB line and 1,000
+// connect/disconnect cycles. Nothing malformed is delivered, every rejected
+// line is counted, the stream goes on for both receivers, the viewer still
+// closes with status 0 and memory stays bounded.
 #include "platform/can/virtual_bus_server.h"
 #include "platform/canlib.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +18,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <csignal>
 #include <fstream>
 #include <random>
 #include <string>
@@ -77,9 +82,23 @@ Drained drain(int handle, std::chrono::milliseconds span) {
     while (std::chrono::steady_clock::now() < end) {
         if (canReadWait(handle, &id, data, &dlc, &flags, nullptr, 50) != canOK) continue;
         ++result.frames;
-        result.foreign = result.foreign || id != 0x1A5 || dlc != 8 || flags != canMSG_STD;
+        result.foreign = result.foreign || id != 0x200 || dlc != 8 || flags != canMSG_STD;
     }
     return result;
+}
+
+// The viewer's count of frames taken for its identifier, from the stats
+// line it prints on SIGUSR1; -1 when no line came.
+long viewerFramesTaken(QProcess& viewer) {
+    static const QRegularExpression taken("BENCH stats frames_taken=(\\d+)");
+    ::kill(static_cast<pid_t>(viewer.processId()), SIGUSR1);
+    QByteArray said;
+    for (int wait = 0; wait < 50 && !said.contains("BENCH stats"); ++wait) {
+        viewer.waitForReadyRead(100);
+        said += viewer.readAllStandardOutput();
+    }
+    const QRegularExpressionMatch match = taken.match(QString::fromLatin1(said));
+    return match.hasMatch() ? match.captured(1).toLong() : -1;
 }
 
 }  // namespace
@@ -93,11 +112,28 @@ TEST(VirtualBusHost, HostileClientsAreDroppedAndCountedWhileTheStreamGoesOn) {
     ASSERT_GE(handle, 0);
     ASSERT_EQ(canBusOn(handle), canOK);
 
+    // The viewer composes identifier 0x200 at start-up and switches the bus
+    // on itself; it prints "BENCH ready" once its worker reads.
+    QProcess viewer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    viewer.setProcessEnvironment(environment);
+    viewer.start(QStringLiteral(KOLVAR_VIEWER_DRIVER), {});
+    ASSERT_TRUE(viewer.waitForStarted());
+    QByteArray viewerSaid;
+    for (int wait = 0; wait < 150 && !viewerSaid.contains("BENCH ready"); ++wait) {
+        viewer.waitForReadyRead(100);
+        viewerSaid += viewer.readAllStandardOutput();
+    }
+    ASSERT_TRUE(viewerSaid.contains("BENCH ready")) << viewer.readAllStandardError().toStdString();
+
     QProcess simulator;
     simulator.start(QStringLiteral(KOLVAR_DEVICE_SIM),
-                    {"--channel", "virtual:0", "--id", "0x1A5", "--rate", "500", "--duration", "120"});
+                    {"--channel", "virtual:0", "--id", "0x200", "--rate", "500", "--duration", "120"});
     ASSERT_TRUE(simulator.waitForStarted());
     ASSERT_GT(drain(handle, 500ms).frames, 0);
+    const long viewerTakenBefore = viewerFramesTaken(viewer);
+    ASSERT_GT(viewerTakenBefore, 0) << "the viewer receives before the attack";
     [[maybe_unused]] const long residentBefore = residentKb();
     const uint64_t rejectedBefore = VirtualBusServer::rejectedLines(Reject::UnknownCommand) +
                                     VirtualBusServer::rejectedLines(Reject::BadHex);
@@ -144,13 +180,26 @@ TEST(VirtualBusHost, HostileClientsAreDroppedAndCountedWhileTheStreamGoesOn) {
               5u);
     EXPECT_GE(VirtualBusServer::rejectedLines(Reject::TooLong) - tooLongBefore, 1u);
     EXPECT_EQ(simulator.state(), QProcess::Running) << "the simulator's connection survived";
+    EXPECT_GT(viewerFramesTaken(viewer), viewerTakenBefore) << "the viewer still receives after the attack";
+    // A clean close: the panel closes as on the user's request, status 0.
+    viewer.terminate();
+    EXPECT_TRUE(viewer.waitForFinished(10000)) << "the viewer hangs on close";
+    EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(viewer.exitCode(), 0) << viewer.readAllStandardError().toStdString();
 #if !defined(__SANITIZE_ADDRESS__)
     // AddressSanitizer holds freed blocks in its quarantine, so resident size
     // measures the sanitizer there; the plain build checks the bound.
-    EXPECT_LT(residentKb() - residentBefore, 100 * 1024) << "memory stays bounded";
+    const long growthKb = residentKb() - residentBefore;
+    RecordProperty("resident_growth_kb", static_cast<int>(growthKb));
+    std::printf("host's resident growth under the attack: %ld kB\n", growthKb);
+    EXPECT_LT(growthKb, 100 * 1024) << "memory stays bounded";
 #endif
     simulator.kill();
     simulator.waitForFinished();
+    if (viewer.state() != QProcess::NotRunning) {
+        viewer.kill();
+        viewer.waitForFinished();
+    }
     canClose(handle);
     canUnloadLibrary();
 }

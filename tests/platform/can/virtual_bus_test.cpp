@@ -1,8 +1,13 @@
 // The layer on the virtual bus, with the other nodes in other processes (the
 // device simulator and kolvar-can-peer). Each test process gets a bus of its
-// own through KOLVAR_VIRTUALCAN_PORT.
+// own through KOLVAR_VIRTUALCAN_PORT. A client of Qt's own virtual-bus plugin
+// joins it too: programs built on that plugin share the bus with ours.
 #include "platform/canlib.h"
 
+#include <QCanBus>
+#include <QCanBusDevice>
+#include <QCanBusFrame>
+#include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
 
@@ -11,7 +16,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -336,6 +343,61 @@ TEST_F(VirtualBus, RemainingNodesCarryOnWhenTheHostLeaves) {
     do line = echo.readLine();
     while (line == "300#01 flags=2");
     EXPECT_EQ(line, "300#02 flags=2");
+}
+
+// Runs the calling thread's event loop until done() holds or timeout passes.
+bool processEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() >= deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// Qt's own "virtualcan" client on this process's bus: its frame reaches the
+// layer with its bytes, and the layer's extended frame reaches it. Checks the
+// line protocol both ways against the plugin, not against our own parser.
+TEST_F(VirtualBus, QtVirtualCanClientExchangesFramesWithTheLayer) {
+    const int handle = openOnBus(kVirtual0);  // first on the port: this process hosts
+    const QString url = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(std::getenv("KOLVAR_VIRTUALCAN_PORT"));
+    QString error;
+    std::unique_ptr<QCanBusDevice> qtClient(
+        QCanBus::instance()->createDevice(QStringLiteral("virtualcan"), url, &error));
+    ASSERT_TRUE(qtClient) << error.toStdString();
+    ASSERT_TRUE(qtClient->connectDevice()) << qtClient->errorString().toStdString();
+    ASSERT_TRUE(processEventsUntil([&] { return qtClient->state() == QCanBusDevice::ConnectedState; }, 5s));
+
+    // Until the host has registered the client its frames reach nobody, so
+    // it sends until one arrives.
+    QCanBusFrame fromQt(0x123, QByteArray::fromHex("a36e"));
+    int32_t id = 0;
+    unsigned dlc = 0, flags = 0;
+    unsigned char data[8] = {};
+    bool arrived = false;
+    for (const auto deadline = Clock::now() + 10s; !arrived && Clock::now() < deadline;) {
+        ASSERT_TRUE(qtClient->writeFrame(fromQt));
+        processEventsUntil([] { return false; }, 20ms);
+        arrived = canReadWait(handle, &id, data, &dlc, &flags, nullptr, 30) == canOK;
+    }
+    ASSERT_TRUE(arrived) << "no frame from Qt's client";
+    EXPECT_EQ(id, 0x123);
+    EXPECT_EQ(dlc, 2u);
+    EXPECT_EQ(flags, static_cast<unsigned>(canMSG_STD));
+    EXPECT_EQ(data[0], 0xA3);
+    EXPECT_EQ(data[1], 0x6E);
+
+    const unsigned char bytes[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    ASSERT_EQ(canWrite(handle, 0x1ABCDEF, bytes, 8, canMSG_EXT), canOK);
+    ASSERT_EQ(canWriteSync(handle, 1000), canOK);
+    ASSERT_TRUE(processEventsUntil([&] { return qtClient->framesAvailable() > 0; }, 5s)) << "nothing reached Qt's client";
+    const QCanBusFrame toQt = qtClient->readFrame();
+    EXPECT_EQ(toQt.frameType(), QCanBusFrame::DataFrame);
+    EXPECT_EQ(toQt.frameId(), 0x1ABCDEFu);
+    EXPECT_TRUE(toQt.hasExtendedFrameFormat());
+    EXPECT_EQ(toQt.payload(), QByteArray(reinterpret_cast<const char*>(bytes), 8));
+    qtClient->disconnectDevice();
 }
 
 }  // namespace
