@@ -1,9 +1,10 @@
 // Bad command lines, out of process on a virtual X server (display :97):
 // every pattern of the start-up's single word, plus the longest words the
 // system lets through, non-UTF-8 bytes and words that Qt would take for its
-// own options. Each run must start in the right mode (the channel-1 raw
-// display is drawn only in the service mode) and end with status 0 when its
-// window is closed as a window manager closes it.
+// own options, and virtual bus ports that are not ports. Each run must start
+// in the right mode (the channel-1 raw display is drawn only in the service
+// mode) and end with status 0 when its window is closed as a window manager
+// closes it.
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -45,9 +46,10 @@ const QPoint kBusButtonCentre(537 + 62 / 2, 62 + 33 / 2);
 // Starts the viewer on `display` with exactly these argument bytes (no
 // shell, no conversion), or through /bin/sh when `shellLine` is given, finds
 // its window, reads the mode off the screen, switches the bus on when asked
-// and closes the window.
+// and closes the window. `port` replaces the private virtual bus port.
 Outcome runViewer(const VirtualDisplay& display, const std::vector<std::string>& words,
-                  const char* shellLine = nullptr, bool busOnBeforeClose = false) {
+                  const char* shellLine = nullptr, bool busOnBeforeClose = false,
+                  const char* port = nullptr) {
     std::vector<std::string> argvWords;
     if (shellLine) {
         argvWords = {"/bin/sh", "-c", shellLine, KOLVAR_VIEWER_PATH};
@@ -61,7 +63,7 @@ Outcome runViewer(const VirtualDisplay& display, const std::vector<std::string>&
 
     std::vector<std::string> environmentWords = {
         "DISPLAY=" + display.name().toStdString(), "QT_QPA_PLATFORM=xcb", "KOLVAR_CAN_CHANNELS=virtual",
-        "KOLVAR_VIRTUALCAN_PORT=" + std::to_string(41000 + getpid() % 20000),
+        "KOLVAR_VIRTUALCAN_PORT=" + (port ? std::string(port) : std::to_string(41000 + getpid() % 20000)),
         "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
     std::vector<char*> environment;
     for (std::string& word : environmentWords) environment.push_back(word.data());
@@ -148,6 +150,7 @@ struct CommandLine {
     const char* name;
     std::vector<std::string> words;
     bool service;
+    const char* port = nullptr;  // a KOLVAR_VIRTUALCAN_PORT that is not a port
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -179,7 +182,16 @@ void checkOutcome(const Outcome& outcome, bool service) {
 }
 
 TEST_P(BadCommandLine, StartsInTheRightModeAndExitsWithZeroOnClose) {
-    expectCleanRun(runViewer(*display, GetParam().words), GetParam().service);
+    const CommandLine& row = GetParam();
+    const Outcome outcome = runViewer(*display, row.words, nullptr, false, row.port);
+    expectCleanRun(outcome, row.service);
+    // A port that is not one is said, not replaced by the shared bus's port.
+    if (row.port) {
+        EXPECT_NE(outcome.said.find("KOLVAR_VIRTUALCAN_PORT '" + std::string(row.port) +
+                                    "' is not a port from 1 to 65535\n"),
+                  std::string::npos)
+            << outcome.said;
+    }
 }
 
 std::string longWord(char fill, size_t length) { return std::string(length, fill); }
@@ -215,7 +227,10 @@ INSTANTIATE_TEST_SUITE_P(
                         for (int i = 0; i < 8; ++i) words.push_back(longWord('\xff', kLongestWord));
                         return words;
                     }(),
-                    false}),
+                    false},
+        CommandLine{"PortAbove65535", {}, false, "70000"}, CommandLine{"PortZero", {}, false, "0"},
+        CommandLine{"PortWord", {}, false, "abc"}, CommandLine{"PortNegative", {}, false, "-5"},
+        CommandLine{"PortWithTrailingLetters", {"Lantern"}, true, "41901abc"}),
     [](const ::testing::TestParamInfo<CommandLine>& info) { return std::string(info.param.name); });
 
 // The word in double quotes on a shell's command line: the quotes are
