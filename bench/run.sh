@@ -9,7 +9,7 @@
 # BENCH_PHASES=idle,latency,memory,startup,fullload,paced,trend (the default)
 # picks the measurements to make; a table with some left out is not a full run.
 #
-# Needs: cmake, ninja, Qt 6 with QtSerialBus, user-mode-linux, can-utils,
+# Needs: cmake, ninja, Qt 6, user-mode-linux, can-utils,
 # iproute2, xvfb (scripts/install-deps.sh test installs them all).
 set -uo pipefail
 
