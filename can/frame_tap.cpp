@@ -24,7 +24,7 @@ FrameTap& recordTap() {
     return tap;
 }
 
-void tapAcceptedFrame(int handle, int32_t id, const unsigned char data[8]) {
+void tapAcceptedFrame(int handle, int32_t id, unsigned dlc, const unsigned char data[8]) {
     FrameTap& trend = trendTap();
     FrameTap& record = recordTap();
     if (!trend.isOpen() && !record.isOpen()) return;
@@ -32,6 +32,8 @@ void tapAcceptedFrame(int handle, int32_t id, const unsigned char data[8]) {
     // A failed query leaves 0, which the consumers show as the earliest time.
     canGetLastArrivalMicros(handle, &frame.arrivalMicros);
     frame.id = id;
+    // A classic frame carries at most 8 bytes; codes 9..15 also mean 8.
+    frame.length = static_cast<unsigned char>(dlc < 8 ? dlc : 8);
     std::memcpy(frame.data, data, sizeof frame.data);
     trend.offer(frame);
     record.offer(frame);

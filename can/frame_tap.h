@@ -13,6 +13,7 @@
 struct TappedFrame {
     int64_t arrivalMicros;  // CLOCK_MONOTONIC, as canGetLastArrivalMicros gives it
     int32_t id;
+    unsigned char length;  // data bytes the frame carried, 0..8
     unsigned char data[8];
 };
 
@@ -54,6 +55,6 @@ private:
 FrameTap& trendTap();
 FrameTap& recordTap();
 
-// [worker-thread] Hands the frame the last read on `handle` accepted to every
-// open tap, stamped with its arrival time.
-void tapAcceptedFrame(int handle, int32_t id, const unsigned char data[8]);
+// [worker-thread] Hands the frame the last read on `handle` accepted (its
+// data length code `dlc`) to every open tap, stamped with its arrival time.
+void tapAcceptedFrame(int handle, int32_t id, unsigned dlc, const unsigned char data[8]);

@@ -6,14 +6,20 @@
 #include "can/frame_format.h"
 
 std::string candumpLine(int64_t wallMicros, std::string_view interface, int32_t id,
-                        const unsigned char data[8]) {
+                        unsigned length, const unsigned char data[8]) {
     char text[96];
-    const int length = std::snprintf(
-        text, sizeof text, "(%" PRId64 ".%06" PRId64 ") %.*s %03X#%02X%02X%02X%02X%02X%02X%02X%02X\n",
-        wallMicros / 1'000'000, wallMicros % 1'000'000, static_cast<int>(interface.size()),
-        interface.data(), static_cast<unsigned>(id) & 0x7FFu, data[0], data[1], data[2], data[3],
-        data[4], data[5], data[6], data[7]);
-    return std::string(text, static_cast<size_t>(length) < sizeof text ? length : sizeof text - 1);
+    const int head = std::snprintf(text, sizeof text, "(%" PRId64 ".%06" PRId64 ") %.*s %03X#",
+                                   wallMicros / 1'000'000, wallMicros % 1'000'000,
+                                   static_cast<int>(interface.size()), interface.data(),
+                                   static_cast<unsigned>(id) & 0x7FFu);
+    std::string line(text, static_cast<size_t>(head) < sizeof text ? head : sizeof text - 1);
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (unsigned i = 0; i < length && i < 8; ++i) {
+        line += kHex[data[i] >> 4];
+        line += kHex[data[i] & 0xF];
+    }
+    line += '\n';
+    return line;
 }
 
 std::string logInterfaceName(std::string_view channelName) {

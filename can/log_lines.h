@@ -8,9 +8,10 @@
 
 // "(1700000000.000123) vcan0 1A5#F0FF100000000000\n": wall-clock seconds
 // with microseconds, the interface, the standard identifier in three hex
-// digits and the 8 data bytes the viewer decoded.
+// digits and the frame's own `length` data bytes (0..8; "1A5#" for none),
+// as candump -l writes them.
 std::string candumpLine(int64_t wallMicros, std::string_view interface, int32_t id,
-                        const unsigned char data[8]);
+                        unsigned length, const unsigned char data[8]);
 
 // A channel name as one word for a log line: spaces and other characters
 // outside [A-Za-z0-9_.-] are left out ("virtual 0" -> "virtual0").

@@ -108,7 +108,7 @@ int KVCanReadThread(void*) {
         stat = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr);
         if (stat == canOK) {
             recordAccepted(handle, wanted, dlc);
-            tapAcceptedFrame(handle, wanted, data);
+            tapAcceptedFrame(handle, wanted, dlc, data);
             showBuffer();
         }
         if (stat == canOK || stat == canERR_NOMSG) {

@@ -74,7 +74,7 @@ bool Recorder::writePending() {
     block_.clear();
     uint64_t count = 0;
     recordTap().drain([&](const TappedFrame& frame) {
-        block_ += candumpLine(frame.arrivalMicros + wallOffset_, interface_, frame.id, frame.data);
+        block_ += candumpLine(frame.arrivalMicros + wallOffset_, interface_, frame.id, frame.length, frame.data);
         ++count;
     });
     if (block_.empty()) return true;
