@@ -6,7 +6,7 @@
 #
 # Usage: bench/run.sh [--quick]
 #   --quick   fewer frames everywhere, for a trial run (figures are rougher)
-# BENCH_PHASES=idle,latency,memory,startup,fullload,paced,trend (the default)
+# BENCH_PHASES=idle,latency,memory,startup,fullload,paced,trend,trendmemory (the default)
 # picks the measurements to make; a table with some left out is not a full run.
 #
 # Needs: cmake, ninja, Qt 6, user-mode-linux, can-utils,
@@ -35,7 +35,7 @@ refresh_us=16667     # one refresh of a 60 Hz screen
 display=:95
 
 log() { echo "[bench] $*" >&2; }
-phases=",${BENCH_PHASES:-idle,latency,memory,startup,fullload,paced,trend},"
+phases=",${BENCH_PHASES:-idle,latency,memory,startup,fullload,paced,trend,trendmemory},"
 want() { [[ $phases == *",$1,"* ]]; }
 
 # ---- Build -------------------------------------------------------------------
@@ -413,6 +413,8 @@ else
   stop_viewer; stop_sender
   row "Viewer CPU, trend closed / open" "not measured" "open <= 1.5 x closed" "MISSED"; broken=1
 fi
+fi
+if want trendmemory; then
 log "trend memory: $latency_rate frames/s for $trend_memory_seconds s with the trend open"
 if start_sender "$latency_rate" 1 && start_viewer "$out/trend-memory.log" "${offscreen[@]}" KOLVAR_BENCH_TREND=1; then
   rss0=$(rss_kb "$viewer_pid")

@@ -2,8 +2,8 @@
 // The decimated view the trend draws: a time window cut into pixel columns,
 // and for each column and channel the first, last, smallest and largest
 // 12-bit reading (word >> 4) of the samples in it, as an oscilloscope keeps
-// them. Drawing first -> min -> max -> last per column shows every extreme
-// whatever the frame rate. Plain C++, no Qt.
+// them. A stroke from min to max per column, in the direction from first to
+// last, shows every extreme whatever the frame rate. Plain C++, no Qt.
 
 #include <cstdint>
 #include <vector>
@@ -31,6 +31,25 @@ constexpr int64_t kTrendGapMicros = 500'000;
 // column 1 {9, 9, 9, 9}.
 void decimate(const TrendSamples& samples, int64_t fromMicros, int64_t columnMicros, int count,
               std::vector<TrendColumn>& columns);
+
+// The columns the trend shows, kept between redraws: the window moves by
+// whole columns, so only the columns that new samples reach are decimated
+// again, not the whole span. Arrival times never decrease, so a sample
+// appended later never falls into a column before the newest one seen.
+class TrendView {
+public:
+    // Brings columns() to the window of `count` columns of `columnMicros`
+    // starting at `fromMicros`, as decimate() would give it.
+    void update(const TrendSamples& samples, int64_t fromMicros, int64_t columnMicros, int count);
+    const std::vector<TrendColumn>& columns() const { return columns_; }
+
+private:
+    std::vector<TrendColumn> columns_;
+    int64_t from_ = 0;
+    int64_t columnMicros_ = 0;
+    int64_t newest_ = 0;  // arrival of the newest sample decimated
+    size_t held_ = 0;     // samples held at the last update
+};
 
 // True when the line runs on from `before` to `after` (two filled columns,
 // in this order) without a silence longer than kTrendGapMicros.

@@ -17,6 +17,14 @@ constexpr int kMaxMarks = 32;
 const QColor kChannelColours[2] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x50, 0x10)};
 
 double valueOfReading(int reading) { return scaleChannelWord(reading << 4); }
+
+// One pixel wide whatever the scale: the painter draws such a pen as plain
+// lines instead of stroking an outline around every segment.
+QPen hairline(const QColor& colour, Qt::PenStyle style) {
+    QPen pen(colour, 1.0, style);
+    pen.setCosmetic(true);
+    return pen;
+}
 }  // namespace
 
 TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
@@ -46,7 +54,7 @@ QLineSeries* TrendChart::segment(int channel, int index) {
     QList<QLineSeries*>& pool = segments_[channel];
     while (pool.size() <= index) {
         auto* series = new QLineSeries(chart());
-        series->setPen(QPen(kChannelColours[channel], 1.0));
+        series->setPen(hairline(kChannelColours[channel], Qt::SolidLine));
         chart()->addSeries(series);
         series->attachAxis(timeAxis_);
         series->attachAxis(valueAxis_);
@@ -60,7 +68,7 @@ QLineSeries* TrendChart::segment(int channel, int index) {
 QLineSeries* TrendChart::mark(int index) {
     while (marks_.size() <= index) {
         auto* series = new QLineSeries(chart());
-        series->setPen(QPen(Qt::darkGray, 1.0, Qt::DashLine));
+        series->setPen(hairline(Qt::darkGray, Qt::DashLine));
         chart()->addSeries(series);
         series->attachAxis(timeAxis_);
         series->attachAxis(valueAxis_);
@@ -93,12 +101,18 @@ void TrendChart::showColumns(const std::vector<TrendColumn>& columns, int64_t fr
             if (column.count == 0) continue;
             if (previous && !columnsJoin(*previous, column) && used < kMaxSegments - 1) flush();
             const double x = -spanSeconds + (static_cast<double>(k) + 0.5) * columnSeconds;
+            // A column is a vertical stroke from its smallest to its largest
+            // reading, drawn in the direction the column ran (first to last),
+            // so the line enters and leaves it near where the signal was.
             const ChannelColumn& ch = column.ch[channel];
-            points.append({x, valueOfReading(ch.first)});
-            if (column.count > 1) {
+            if (ch.min == ch.max) {
+                points.append({x, valueOfReading(ch.min)});
+            } else if (ch.first <= ch.last) {
                 points.append({x, valueOfReading(ch.min)});
                 points.append({x, valueOfReading(ch.max)});
-                points.append({x, valueOfReading(ch.last)});
+            } else {
+                points.append({x, valueOfReading(ch.max)});
+                points.append({x, valueOfReading(ch.min)});
             }
             previous = &column;
         }

@@ -1,7 +1,7 @@
 #pragma once
 // The trend's drawing: channel 1 and channel 2 on -100 .. +100 against the
-// seconds before now, from a decimated view (per pixel column the first,
-// smallest, largest and last reading), with a gap wherever the device was
+// seconds before now, from a decimated view (per pixel column a stroke from
+// the smallest to the largest reading), with a gap wherever the device was
 // silent and a dashed mark where the identifier changed. Drawn with Qt
 // Charts. [main-thread]
 

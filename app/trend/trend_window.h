@@ -55,7 +55,7 @@ private:
     void showMessage(const QString& text);
 
     TrendSamples samples_;
-    std::vector<TrendColumn> columns_;
+    TrendView view_;
     Recorder recorder_;
     QString recordPath_;
     bool recordingShown_ = false;

@@ -15,6 +15,7 @@
 
 #include "can/decimate.h"
 #include "can/frame_tap.h"
+#include "can/log_lines.h"
 #include "can/recorder.h"
 #include "can/trend_csv.h"
 #include "can/trend_samples.h"
@@ -26,7 +27,7 @@ namespace {
 TappedFrame frameAt(int64_t micros, int r1, int r2 = 0, int32_t id = 0x200) {
     const unsigned w1 = static_cast<unsigned>(r1) << 4;
     const unsigned w2 = static_cast<unsigned>(r2) << 4;
-    return {micros, id, {static_cast<unsigned char>(w1 & 0xFF), static_cast<unsigned char>(w1 >> 8),
+    return {micros, id, 8, {static_cast<unsigned char>(w1 & 0xFF), static_cast<unsigned char>(w1 >> 8),
                          static_cast<unsigned char>(w2 & 0xFF), static_cast<unsigned char>(w2 >> 8), 0, 0, 0, 0}};
 }
 
@@ -80,6 +81,33 @@ INSTANTIATE_TEST_SUITE_P(
                       0, 10, 1, {{9, 2, 2, 9}}},
         DecimationRow{"FullScaleEdges", {{0, 0}, {1, 4095}, {2, 2047}, {3, 2048}}, 0, 2, 2, {{0, 4095, 0, 4095}, {2047, 2048, 2047, 2048}}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The view kept between redraws shows what a fresh decimation of the same
+// window shows, as the window moves on by whole columns and by more than
+// its width, and as samples keep arriving in the newest column.
+TEST(TrendViewTest, MovingWindowMatchesAFreshDecimation) {
+    TrendSamples samples(64);
+    TrendView view;
+    std::vector<TrendColumn> fresh;
+    int64_t micros = 0;
+    for (int64_t step : {0, 1, 1, 2, 0, 3, 9, 1, 40, 1}) {
+        for (int k = 0; k < 4; ++k, micros += 7) samples.append(frameAt(micros, static_cast<int>((micros * 37) % 4096)));
+        const int64_t from = micros / 10 * 10 - 60 + step * 10;
+        view.update(samples, from, 10, 8);
+        decimate(samples, from, 10, 8, fresh);
+        for (size_t c = 0; c < fresh.size(); ++c) {
+            const TrendColumn& got = view.columns()[c];
+            ASSERT_EQ(got.count, fresh[c].count) << "from " << from << " column " << c;
+            if (!got.count) continue;
+            EXPECT_EQ(got.firstMicros, fresh[c].firstMicros);
+            EXPECT_EQ(got.lastMicros, fresh[c].lastMicros);
+            EXPECT_EQ(got.ch[0].first, fresh[c].ch[0].first);
+            EXPECT_EQ(got.ch[0].last, fresh[c].ch[0].last);
+            EXPECT_EQ(got.ch[0].min, fresh[c].ch[0].min);
+            EXPECT_EQ(got.ch[0].max, fresh[c].ch[0].max);
+        }
+    }
+}
 
 TEST(TrendSamplesTest, MarksWhereTheIdentifierChangedAndGapsWhereTheDeviceWasSilent) {
     TrendSamples samples(16);
@@ -138,6 +166,23 @@ TEST(FrameTapTest, DropsNothingAt8000FramesPerSecondAndNeverBlocksTheWorker) {
     tap.close();
     tap.offer(frameAt(1, 0));
     EXPECT_EQ(tap.drain([](const TappedFrame&) {}), 0u);
+}
+
+// A log line carries the frame's own length, as candump -l writes it, so
+// canplayer and the simulator replay frames of the length that arrived.
+TEST(LogLineTest, WritesTheFramesOwnDataLength) {
+    const unsigned char data[8] = {0xF0, 0xFF, 0x10, 0x00, 0xAB, 0xCD, 0xEF, 0x01};
+    const struct {
+        int32_t id;
+        unsigned length;
+        const char* line;
+    } rows[] = {
+        {0x1A5, 8, "(1700000000.000123) vcan0 1A5#F0FF1000ABCDEF01\n"},
+        {0x200, 3, "(1700000000.000123) vcan0 200#F0FF10\n"},
+        {0x7FF, 0, "(1700000000.000123) vcan0 7FF#\n"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(candumpLine(1'700'000'000'000'123, "vcan0", row.id, row.length, data), row.line);
 }
 
 std::string readAll(const std::string& path) {
