@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -207,8 +208,8 @@ TEST(TrendCsvTest, KnownSeriesGivesKnownRows) {
 
 // Records `frames` frames onto `path` in a child process whose files may
 // grow to `sizeLimit` bytes (0: no limit); the child exits 0 when the
-// recording stopped by itself with a failure text.
-int recordInChild(const std::string& path, rlim_t sizeLimit, int frames) {
+// recording stopped by itself with `failure` as its reason.
+int recordInChild(const std::string& path, rlim_t sizeLimit, int frames, const std::string& failure) {
     const pid_t child = fork();
     if (child == 0) {
         if (sizeLimit) {
@@ -225,7 +226,8 @@ int recordInChild(const std::string& path, rlim_t sizeLimit, int frames) {
         }
         for (int wait = 0; wait < 200 && recorder.recording(); ++wait)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const bool stoppedByItself = !recorder.recording() && !recorder.failure().empty();
+        const bool stoppedByItself = !recorder.recording() && recorder.failure() == failure;
+        if (!stoppedByItself) std::fprintf(stderr, "recording ended with \"%s\"\n", recorder.failure().c_str());
         recorder.stop();
         _exit(stoppedByItself ? 0 : 5);
     }
@@ -234,17 +236,12 @@ int recordInChild(const std::string& path, rlim_t sizeLimit, int frames) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
 }
 
-// A full disk (/dev/full refuses every write) and a file that cannot grow
-// past 1,000 bytes (the write breaks off inside a line): the recording stops
-// by itself with the reason, and the file holds whole lines only.
-TEST(RecorderTest, FailingFileStopsTheRecordingAndKeepsWholeLines) {
-    EXPECT_EQ(recordInChild("/dev/full", 0, 500), 0);
-
-    const std::string path = ::testing::TempDir() + "limited.log";
-    ASSERT_EQ(recordInChild(path, 1000, 2000), 0);
+// The file holds at most `limit` bytes, in whole lines, each the frame
+// recorded in its place.
+void expectWholeRecordedLines(const std::string& path, size_t limit) {
     const std::string text = readAll(path);
     ASSERT_FALSE(text.empty());
-    EXPECT_LE(text.size(), 1000u);
+    EXPECT_LE(text.size(), limit);
     EXPECT_EQ(text.back(), '\n');
     std::istringstream lines(text);
     int count = 0;
@@ -256,6 +253,26 @@ TEST(RecorderTest, FailingFileStopsTheRecordingAndKeepsWholeLines) {
         ASSERT_EQ(line, expected) << "line " << count + 1;
     }
     EXPECT_GT(count, 10);
+}
+
+// A full disk (/dev/full refuses every write), a file that cannot grow past
+// 1,000 bytes (the write breaks off inside a line) and, where a small tmpfs
+// is mounted for it (KOLVAR_SMALL_FS, inside user-mode Linux), a real file
+// system that fills up mid-way: the recording stops by itself with the
+// reason, and the file holds whole lines only.
+TEST(RecorderTest, FailingFileStopsTheRecordingAndKeepsWholeLines) {
+    EXPECT_EQ(recordInChild("/dev/full", 0, 500, "No space left on device"), 0);
+
+    const std::string limited = ::testing::TempDir() + "limited.log";
+    ASSERT_EQ(recordInChild(limited, 1000, 2000, "File too large"), 0);
+    expectWholeRecordedLines(limited, 1000);
+
+    const char* smallFs = std::getenv("KOLVAR_SMALL_FS");
+    if (!smallFs) return;
+    // 16 kB of tmpfs; 4,000 lines of 46 bytes need over 180 kB.
+    const std::string full = std::string(smallFs) + "/full.log";
+    ASSERT_EQ(recordInChild(full, 0, 4000, "No space left on device"), 0);
+    expectWholeRecordedLines(full, 16 * 1024);
 }
 
 }  // namespace
