@@ -135,7 +135,8 @@ void TrendWindow::collect() {
 }
 
 void TrendWindow::redraw() {
-    if (pause_->isChecked() || !isVisible()) return;
+    // Nothing to see: paused, closed or minimised. Collecting goes on.
+    if (pause_->isChecked() || !isVisible() || isMinimized()) return;
     const int64_t now = monotonicMicros();
     const int64_t span = static_cast<int64_t>(span_->currentData().toInt()) * 1'000'000;
     const int count = chart_->columnCount();
