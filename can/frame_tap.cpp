@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "platform/canlib.h"
-
 void FrameTap::open() {
     ring_.drain([](const TappedFrame&) {});
     open_.store(true, std::memory_order_release);
@@ -24,13 +22,12 @@ FrameTap& recordTap() {
     return tap;
 }
 
-void tapAcceptedFrame(int handle, int32_t id, unsigned dlc, const unsigned char data[8]) {
+void tapAcceptedFrame(int64_t arrivalMicros, int32_t id, unsigned dlc, const unsigned char data[8]) {
     FrameTap& trend = trendTap();
     FrameTap& record = recordTap();
     if (!trend.isOpen() && !record.isOpen()) return;
     TappedFrame frame{};
-    // A failed query leaves 0, which the consumers show as the earliest time.
-    canGetLastArrivalMicros(handle, &frame.arrivalMicros);
+    frame.arrivalMicros = arrivalMicros;
     frame.id = id;
     // A classic frame carries at most 8 bytes; codes 9..15 also mean 8.
     frame.length = static_cast<unsigned char>(dlc < 8 ? dlc : 8);

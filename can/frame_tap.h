@@ -55,6 +55,6 @@ private:
 FrameTap& trendTap();
 FrameTap& recordTap();
 
-// [worker-thread] Hands the frame the last read on `handle` accepted (its
-// data length code `dlc`) to every open tap, stamped with its arrival time.
-void tapAcceptedFrame(int handle, int32_t id, unsigned dlc, const unsigned char data[8]);
+// [worker-thread] Hands an accepted frame (its data length code `dlc`,
+// its arrival time on the monotonic clock) to every open tap.
+void tapAcceptedFrame(int64_t arrivalMicros, int32_t id, unsigned dlc, const unsigned char data[8]);

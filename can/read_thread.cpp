@@ -43,12 +43,15 @@ void pauseAfterFailure() {
                        [] { return threadrun.load() != 1; });
 }
 
-// Records a frame of `wanted` just taken, at its arrival time: the channel
-// stamped it on the way in, so no clock is read per frame.
-void recordAccepted(int handle, int32_t wanted, unsigned dlc) {
+// Counts a frame of `wanted` just taken into the buffer and hands it to the
+// trend and the recording, all at its arrival time: the channel stamped it
+// on the way in, so no clock is read per frame.
+void takeAccepted(int handle, int32_t wanted, unsigned dlc) {
     int64_t arrivalUs = 0;
     const bool stamped = canGetLastArrivalMicros(handle, &arrivalUs) == canOK && arrivalUs > 0;
-    acceptedFrames.record(wanted, dlc, stamped ? arrivalUs / 1000 : steadyMillis());
+    if (!stamped) arrivalUs = steadyMillis() * 1000;
+    acceptedFrames.record(wanted, dlc, arrivalUs / 1000);
+    tapAcceptedFrame(arrivalUs, wanted, dlc, data);
 }
 
 // Waits up to one second for a standard data frame of can_id and takes it
@@ -64,7 +67,7 @@ int32_t firstRead(int handle) {
         const int32_t status = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr);
         if (status == canOK) {
             id = wanted;
-            recordAccepted(handle, wanted, dlc);
+            takeAccepted(handle, wanted, dlc);
         }
         if (status != canERR_NOMSG) return status;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -107,8 +110,7 @@ int KVCanReadThread(void*) {
         unsigned dlc = 0;
         stat = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr);
         if (stat == canOK) {
-            recordAccepted(handle, wanted, dlc);
-            tapAcceptedFrame(handle, wanted, dlc, data);
+            takeAccepted(handle, wanted, dlc);
             showBuffer();
         }
         if (stat == canOK || stat == canERR_NOMSG) {
