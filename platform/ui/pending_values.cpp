@@ -58,14 +58,12 @@ bool applyPendingValues() {
     return applied;
 }
 
-// Batches are applied at most 30 times a second (fewer on a slower screen):
-// a producer that never pauses then costs the main thread one batch and one
-// paint per step, not one per wake-up. A needle and a number moving 30 times
-// a second look as smooth as the eye follows, and each repaint is a round
-// trip to the window system, the main thread's largest cost on a stream.
-// While values keep coming the pacer looks again at every step by itself, so
-// a stream costs the main thread one wake-up per step and the producer no
-// write to the eventfd; the first value after a pause is shown at once.
+// Batches are applied at most once per frame of the screen: a producer
+// that never pauses then costs the main thread one batch and one paint per
+// frame, not one per wake-up. While values keep coming the pacer looks again
+// at every frame by itself, so a stream costs the main thread one wake-up per
+// frame and the producer no write to the eventfd; the first value after a
+// pause is shown at once.
 class FramePacer : public QObject {
 public:
     explicit FramePacer(QObject* parent) : QObject(parent) {
@@ -89,11 +87,10 @@ public:
     }
 
 private:
-    static constexpr double kMostStepsPerSecond = 30.0;
     static int framePeriodMs() {
         const QScreen* screen = QGuiApplication::primaryScreen();
         const double rate = screen ? screen->refreshRate() : 60.0;
-        return static_cast<int>(1000.0 / std::clamp(rate, 10.0, kMostStepsPerSecond));
+        return static_cast<int>(1000.0 / std::clamp(rate, 30.0, 240.0));
     }
     void applyNow() {
         sinceLastBatch_.restart();
