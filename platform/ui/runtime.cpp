@@ -122,9 +122,9 @@ int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
         if (!argv || !argv[0]) return 0;
         applicationArgv[0] = argv[0];
         applicationArgc = 1;
+        useDispatcherThatPollsTheWindowSystem();
         // Deliberately never deleted: the application lives as long as the
         // process, like the run-time it stands for.
-        useDispatcherThatPollsTheWindowSystem();
         handlerBeforeStart = qInstallMessageHandler(startUpMessage);
         new QApplication(applicationArgc, applicationArgv);
         qInstallMessageHandler(handlerBeforeStart);
