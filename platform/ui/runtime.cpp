@@ -49,6 +49,19 @@ void startUpMessage(QtMsgType type, const QMessageLogContext& context, const QSt
     else std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
+// Qt's X11 plugin reads window-system events (a window manager's close
+// request among them) on a thread of its own and wakes the main thread to
+// handle them. Under its GLib event dispatcher, that wake-up is only a
+// counter which the dispatch of posted events also consumes: when another
+// thread posts an event to the main thread at the moment the X event
+// arrives, the counter can be consumed after the check that would have
+// handled the X event, and the event then waits in Qt's queue until
+// something else wakes the loop -- on an idle panel, never. Qt's plain Unix
+// dispatcher handles queued X events on every pass of the loop, so no
+// wake-up can be lost. Chosen before the application object exists, which
+// is when Qt picks its dispatcher; a value the user set is left alone.
+void useDispatcherThatPollsTheWindowSystem() { setenv("QT_NO_GLIB", "1", 0); }
+
 template <typename Pointer>
 Pointer findEntry(const char* name, Pointer UiNameEntry::*member) {
     if (!nameTable || !name) return nullptr;
@@ -109,6 +122,7 @@ int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
         if (!argv || !argv[0]) return 0;
         applicationArgv[0] = argv[0];
         applicationArgc = 1;
+        useDispatcherThatPollsTheWindowSystem();
         // Deliberately never deleted: the application lives as long as the
         // process, like the run-time it stands for.
         handlerBeforeStart = qInstallMessageHandler(startUpMessage);

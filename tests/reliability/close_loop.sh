@@ -48,7 +48,10 @@ for run in $(seq "$runs"); do
     window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$viewer_pid" \
         --name '^Kolvar CAN Viewer$' | head -n1)
     [ -n "$window" ] || fail "run $run: no window"
-    xdotool mousemove --sync --window "$window" "$button_x" "$button_y" click 1 ||
+    # The pointer leaves the button's spot first: the previous run's window
+    # stood where this one stands, and a move to where the pointer already is
+    # makes --sync wait about 15 s for a motion that never comes.
+    xdotool mousemove 0 0 mousemove --sync --window "$window" "$button_x" "$button_y" click 1 ||
         fail "run $run: the click on the bus button failed"
     delay_ms=$((RANDOM % 1501))
     sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
