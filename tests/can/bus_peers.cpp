@@ -1,5 +1,8 @@
 #include "tests/can/bus_peers.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <cstdlib>
 #include <string>
 #include <time.h>
@@ -29,7 +32,15 @@ std::string runDeviceSim(const QStringList& arguments, int timeoutMs) {
     sim.setProcessEnvironment(peerEnvironment());
     sim.start(KOLVAR_DEVICE_SIM_PATH, QStringList{"--channel", "virtual:0"} + arguments);
     if (!sim.waitForStarted(5000)) return "kolvar-device-sim did not start: " + sim.errorString().toStdString();
-    if (!sim.waitForFinished(timeoutMs)) {
+    // The panel's timers keep running while the simulator does its work: a
+    // frame it sends must be seen by the status line while it is still
+    // fresh, not after a UI thread blocked for the simulator's whole run
+    // (over a second under the sanitizers).
+    QEventLoop untilFinished;
+    QObject::connect(&sim, &QProcess::finished, &untilFinished, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &untilFinished, &QEventLoop::quit);
+    if (sim.state() != QProcess::NotRunning) untilFinished.exec();
+    if (sim.state() != QProcess::NotRunning) {
         sim.kill();
         sim.waitForFinished(2000);
         return "kolvar-device-sim did not end";

@@ -16,7 +16,7 @@ void useOwnVirtualBus();
 QProcessEnvironment peerEnvironment();
 
 // Runs kolvar-device-sim with `arguments` on virtual channel 0 and
-// waits for it to end. Returns its standard error when it failed, or an
+// waits for it to end, the calling thread's event loop running meanwhile. Returns its standard error when it failed, or an
 // empty string.
 std::string runDeviceSim(const QStringList& arguments, int timeoutMs = 15000);
 
