@@ -7,6 +7,7 @@
 #include "can/accepted_frames.h"
 #include "can/hardware.h"
 #include "can/read_thread.h"
+#include "can/status_line.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 #include "platform/vxlapi.h"
@@ -74,6 +75,7 @@ void startConnection() {
     }
     threadFunctionID = functionId;
     connectionRuns = true;
+    NudgeBusStatusLine();
 }
 }  // namespace
 
@@ -91,6 +93,7 @@ void CanStopConnection() {
     CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, threadFunctionID);
     canClose(handle1.load());
     connectionRuns = false;
+    NudgeBusStatusLine();
 }
 
 void CanBusDown() {
@@ -134,6 +137,7 @@ int canChannel(int panel, int control, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int value = 0;
     if (GetCtrlVal(panel, control, &value) >= 0) can_channel = value;
+    NudgeBusStatusLine();  // the line names the channel the next switch-on opens
     return 0;
 }
 
@@ -141,6 +145,7 @@ int canBitrate(int panel, int control, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int value = 0;
     if (GetCtrlVal(panel, control, &value) >= 0) bitrate = value;
+    NudgeBusStatusLine();
     return 0;
 }
 

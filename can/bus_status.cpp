@@ -56,7 +56,21 @@ std::string rateLine(const BusStatusInputs& in, const std::string& name) {
            " not applied)";
 }
 
+// "4.2 s" below kAgeInTenthsBelowMs, "42 s" from there on.
+std::string ageText(int64_t ageMs) {
+    if (ageMs < kAgeInTenthsBelowMs) return format("%.1f s", ageMs / 1000.0);
+    return format("%lld s", static_cast<long long>(ageMs / 1000));
+}
+
+// How many channel words a frame of dlc data bytes carries.
+int channelWords(unsigned dlc) { return dlc >= 4 ? 2 : dlc >= 2 ? 1 : 0; }
+
 }  // namespace
+
+bool freshnessChanges(const AcceptedFrame& before, int32_t id, unsigned dlc, int64_t atMs) {
+    return !before.any || before.id != id || atMs - before.atMs > kStaleAfterMs ||
+           channelWords(before.dlc) != channelWords(dlc);
+}
 
 std::string bitRateText(long bitsPerSecond) {
     if (bitsPerSecond >= 1000000 && bitsPerSecond % 1000000 == 0)
@@ -81,11 +95,11 @@ BusStatusView describeBusStatus(const BusStatusInputs& in) {
     std::string reason = busReason(in, name);
     if (reason.empty()) {
         if (!ofChosenId) reason = "no frame of " + id + " yet";
-        else if (ageMs > kStaleAfterMs) reason = format("no frame of %s for %.1f s", id.c_str(), ageMs / 1000.0);
+        else if (ageMs > kStaleAfterMs) reason = "no frame of " + id + " for " + ageText(ageMs);
     }
     if (reason.empty()) {
-        view.channel1Stale = in.last.dlc < 2;
-        view.channel2Stale = in.last.dlc < 4;
+        view.channel1Stale = channelWords(in.last.dlc) < 1;
+        view.channel2Stale = channelWords(in.last.dlc) < 2;
         if (view.channel1Stale) reason = format("%s carries %u data bytes: no channel word", id.c_str(), in.last.dlc);
         else if (view.channel2Stale) reason = format("%s carries %u data bytes: no channel-2 word", id.c_str(), in.last.dlc);
         else reason = "live";
@@ -97,7 +111,7 @@ BusStatusView describeBusStatus(const BusStatusInputs& in) {
                         in.idFramesPerSecond);
     view.text += format("error frames %llu · last %s ", static_cast<unsigned long long>(in.errorFrames),
                         id.c_str());
-    view.text += ofChosenId ? format("%.1f s ago", ageMs / 1000.0) : std::string("none yet");
+    view.text += ofChosenId ? ageText(ageMs) + " ago" : std::string("none yet");
     view.text += "\n" + reason;
     return view;
 }

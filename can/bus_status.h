@@ -9,6 +9,9 @@
 
 // A frame of the chosen identifier older than this no longer counts as live.
 constexpr int64_t kStaleAfterMs = 1000;
+// Ages below this are said in tenths of a second ("4.2 s"), older ones in
+// whole seconds ("42 s"): only a young age needs the line redrawn often.
+constexpr int64_t kAgeInTenthsBelowMs = 10000;
 
 struct BusStatusInputs {
     bool on = false;            // a connection runs
@@ -37,6 +40,12 @@ struct BusStatusView {
 //   "vcan0 · bit rate —\nerror active · bus 0 frames/s · 0x1A5 0 frames/s\n"
 //   "error frames 0 · last 0x1A5 4.2 s ago\nno frame of 0x1A5 for 4.2 s", both stale.
 BusStatusView describeBusStatus(const BusStatusInputs& in);
+
+// [any-thread] True when a frame of `id` with `dlc` data bytes arriving at
+// `atMs`, after `before`, changes which values are live: the first of its
+// identifier, the first after a stale gap, or one that carries a channel
+// word more or fewer than the frame before.
+bool freshnessChanges(const AcceptedFrame& before, int32_t id, unsigned dlc, int64_t atMs);
 
 // [any-thread] "500 kbit/s", "1 Mbit/s", "33.3 kbit/s".
 std::string bitRateText(long bitsPerSecond);

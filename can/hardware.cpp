@@ -6,6 +6,7 @@
 
 #include "panel/panel_contract.h"
 #include "can/bus.h"
+#include "can/status_line.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 #include "platform/vxlapi.h"
@@ -46,6 +47,7 @@ void CanChangeHardware() {
         reportUnusableLibrary(canInitializeLibrary());
         KVCanGetChannelNums();
     }
+    NudgeBusStatusLine();  // another channel list: another "next" channel
 }
 
 void KVCanGetChannelNums() {

@@ -7,9 +7,11 @@
 #include "panel/panel_contract.h"
 #include "can/accepted_frames.h"
 #include "can/bus.h"
+#include "can/bus_status.h"
 #include "can/can_id.h"
 #include "can/frame_format.h"
 #include "can/frame_tap.h"
+#include "can/status_line.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 
@@ -45,12 +47,15 @@ void pauseAfterFailure() {
 
 // Counts a frame of `wanted` just taken into the buffer and hands it to the
 // trend and the recording, all at its arrival time: the channel stamped it
-// on the way in, so no clock is read per frame.
+// on the way in, so no clock is read per frame. A frame that makes values
+// live (or one channel stale) asks the status line to redraw the marks now.
 void takeAccepted(int handle, int32_t wanted, unsigned dlc) {
     int64_t arrivalUs = 0;
     const bool stamped = canGetLastArrivalMicros(handle, &arrivalUs) == canOK && arrivalUs > 0;
     if (!stamped) arrivalUs = steadyMillis() * 1000;
+    const AcceptedFrame before = acceptedFrames.last();
     acceptedFrames.record(wanted, dlc, arrivalUs / 1000);
+    if (freshnessChanges(before, wanted, dlc, arrivalUs / 1000)) NudgeBusStatusLine();
     tapAcceptedFrame(arrivalUs, wanted, dlc, data);
 }
 

@@ -1,5 +1,7 @@
 #include "can/status_line.h"
 
+#include <atomic>
+
 #include "can/accepted_frames.h"
 #include "can/bus.h"
 #include "can/bus_status.h"
@@ -10,10 +12,22 @@
 
 namespace {
 
-constexpr int kRefreshMs = 250;  // 4 times a second
+// While frames come, or the last one is young enough for its age to be
+// said in tenths, the line is redrawn 4 times a second; otherwise nothing on
+// it changes by itself, and it only looks at the bus state once a second.
+// Whatever the user or the worker changes asks for a redraw at once
+// (NudgeBusStatusLine), so a slow refresh never leaves a stale mark behind.
+constexpr int kMovingRefreshMs = 250;
+constexpr int kQuietRefreshMs = 1000;
 constexpr unsigned kNameSize = 64;
 
+// [main-thread] The refresh timer and its interval; 0 when none runs.
 int timerId = 0;
+int timerIntervalMs = 0;
+// Between StartBusStatusLine and StopBusStatusLine.
+std::atomic<bool> lineShown{false};
+// A nudge's redraw is posted and has not run yet.
+std::atomic<bool> redrawPosted{false};
 
 // The counts at the previous refresh of the same connection, for the rates.
 struct RateBase {
@@ -21,6 +35,7 @@ struct RateBase {
     int64_t atMs = 0;
     uint64_t busFrames = 0;
     uint64_t idFrames = 0;
+    uint64_t errorFrames = 0;
 };
 RateBase base;
 
@@ -36,10 +51,25 @@ void showMark(int panel, int control, bool stale) {
 
 void timerTick(void*) { RefreshBusStatusLine(); }
 
+void postedRedraw(void*) {
+    redrawPosted.store(false);
+    if (lineShown.load()) RefreshBusStatusLine();
+}
+
+// [main-thread] Keeps the timer running every intervalMs.
+void refreshEvery(int intervalMs) {
+    if (timerId > 0 && timerIntervalMs == intervalMs) return;
+    if (timerId > 0) DiscardTimer(timerId);
+    const int id = NewTimer(intervalMs, timerTick, nullptr);
+    timerId = id > 0 ? id : 0;
+    timerIntervalMs = id > 0 ? intervalMs : 0;
+}
+
 }  // namespace
 
 void RefreshBusStatusLine() {
     BusStatusInputs in;
+    bool moving = false;  // something on the line changes by itself
     char name[kNameSize] = "";
     if (canGetChannelName(can_channel, name, sizeof name) == canOK) in.channelName = name;
     in.chosenBitRate = chosenBitRate();
@@ -58,8 +88,12 @@ void RefreshBusStatusLine() {
         if (base.handle == handle) {
             in.busFramesPerSecond = perSecond(bus.receivedFrames, base.busFrames, in.nowMs - base.atMs);
             in.idFramesPerSecond = perSecond(idFrames, base.idFrames, in.nowMs - base.atMs);
+            moving = bus.errorFrames != base.errorFrames;
         }
-        base = {handle, in.nowMs, bus.receivedFrames, idFrames};
+        base = {handle, in.nowMs, bus.receivedFrames, idFrames, bus.errorFrames};
+        const bool youngFrame = in.last.any && in.last.id == in.chosenId &&
+                                in.nowMs - in.last.atMs < kAgeInTenthsBelowMs;
+        moving = moving || in.busFramesPerSecond > 0 || in.idFramesPerSecond > 0 || youngFrame;
     } else {
         base.handle = -1;
     }
@@ -70,18 +104,26 @@ void RefreshBusStatusLine() {
     showMark(panel, NUMERIC_CH1_RAW, view.channel1Stale);
     showMark(panel, NUMERICMETER2, view.channel2Stale);
     showMark(panel, NUMERIC_CH2_RAW, view.channel2Stale);
+    if (lineShown.load()) refreshEvery(moving ? kMovingRefreshMs : kQuietRefreshMs);
 }
 
 bool StartBusStatusLine() {
+    lineShown.store(true);
     RefreshBusStatusLine();
     if (timerId > 0) return true;
-    const int id = NewTimer(kRefreshMs, timerTick, nullptr);
-    if (id < 0) return false;
-    timerId = id;
-    return true;
+    lineShown.store(false);
+    return false;
 }
 
 void StopBusStatusLine() {
+    lineShown.store(false);
     if (timerId > 0) DiscardTimer(timerId);
     timerId = 0;
+    timerIntervalMs = 0;
+}
+
+void NudgeBusStatusLine() {
+    if (!lineShown.load(std::memory_order_relaxed)) return;
+    if (redrawPosted.exchange(true)) return;  // one redraw covers every nudge before it
+    if (PostDeferredCall(postedRedraw, nullptr) < 0) redrawPosted.store(false);
 }

@@ -54,6 +54,7 @@ using PanelCallbackPtr = int (*)(int panel, int event, void* callbackData, int e
                                  int eventData2);
 using ThreadFunctionPtr = int (*)(void* functionData);
 using TimerCallbackPtr = void (*)(void* callbackData);
+using DeferredCallbackPtr = void (*)(void* callbackData);
 
 // ---- Name table -------------------------------------------------------------
 // Loading a panel binds each callback name in its definition to the entry of
@@ -131,6 +132,9 @@ int GetValueFromIndex(int panel, int control, int index, int* value);
 int NewTimer(int intervalMs, TimerCallbackPtr fn, void* data);
 // Stops and forgets the timer; UIE_BAD_ATTRIBUTE for an unknown id.
 int DiscardTimer(int timerId);
+// [any-thread] Calls fn(data) once on the main thread, when its event loop
+// next runs; returns 0, or UIE_NOT_INITIALISED before InitCVIRTE.
+int PostDeferredCall(DeferredCallbackPtr fn, void* data);
 
 // ---- Formatting -------------------------------------------------------------
 // [any-thread] Only the form Fmt(target, "%s<%s%i", text, integer) is

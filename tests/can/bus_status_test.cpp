@@ -11,6 +11,7 @@ struct Row {
     int busState;
     long bitRate;
     unsigned dlc;
+    int64_t ageMs;
     const char* firstLine;
     const char* reason;
     bool stale1;
@@ -19,12 +20,14 @@ struct Row {
 
 TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
     const Row rows[] = {
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, "can0 · 500 kbit/s", "live", false, false},
-        {canBUSSTATE_ERROR_ACTIVE, 250000, 8, "can0 · 250 kbit/s (chosen 500 kbit/s not applied)", "live",
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 9949, "can0 · 500 kbit/s", "no frame of 0x1A5 for 9.9 s", true, true},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 42999, "can0 · 500 kbit/s", "no frame of 0x1A5 for 42 s", true, true},
+        {canBUSSTATE_ERROR_ACTIVE, 250000, 8, 300, "can0 · 250 kbit/s (chosen 500 kbit/s not applied)", "live",
          false, false},
-        {canBUSSTATE_BUS_OFF, 500000, 8, "can0 · 500 kbit/s", "bus off", true, true},
-        {canBUSSTATE_GONE, 0, 8, "can0 · bit rate —", "can0 no longer exists", true, true},
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 1, "can0 · 500 kbit/s",
+        {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s", "bus off", true, true},
+        {canBUSSTATE_GONE, 0, 8, 300, "can0 · bit rate —", "can0 no longer exists", true, true},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 1, 300, "can0 · 500 kbit/s",
          "0x1A5 carries 1 data bytes: no channel word", true, true},
     };
     for (const Row& row : rows) {
@@ -37,7 +40,7 @@ TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
         in.bitRate = row.bitRate;
         in.chosenId = 0x1A5;
         in.last = {true, 0x1A5, row.dlc, 10000};
-        in.nowMs = 10300;
+        in.nowMs = 10000 + row.ageMs;
         const BusStatusView view = describeBusStatus(in);
         const std::string& text = view.text;
         EXPECT_EQ(text.substr(0, text.find('\n')), row.firstLine) << text;
