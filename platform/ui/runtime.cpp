@@ -1,6 +1,7 @@
 // Start of the run-time, the event loop and the status texts.
 #include "platform/ui/runtime.h"
 
+#include "platform/ui/deferred_calls.h"
 #include "platform/ui/pending_values.h"
 
 #include <QApplication>
@@ -132,7 +133,7 @@ int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
         ui_runtime::reportError("a non-widget application object already exists");
         return 0;
     }
-    if (!startValueHandOver()) return 0;
+    if (!startValueHandOver() || !startDeferredCalls()) return 0;
     nameTable = names;
     initialised.store(true);
     return 1;

@@ -1,6 +1,4 @@
-// Timers and deferred calls: callbacks the event loop runs on the main thread,
-// at an interval or once.
-#include <QCoreApplication>
+// Timers: callbacks the event loop runs at an interval on the main thread.
 #include <QTimer>
 #include <map>
 #include <memory>
@@ -34,15 +32,5 @@ int DiscardTimer(int timerId) {
     found->second->stop();
     found->second.release()->deleteLater();
     timers.erase(found);
-    return 0;
-}
-
-int PostDeferredCall(DeferredCallbackPtr fn, void* data) {
-    if (!ui_runtime::isInitialised()) return UIE_NOT_INITIALISED;
-    QCoreApplication* application = QCoreApplication::instance();
-    if (!fn || !application) return UIE_BAD_ATTRIBUTE;
-    // A queued call on the application object runs on the thread it lives
-    // on, the main one, whichever thread posts it.
-    QMetaObject::invokeMethod(application, [fn, data] { fn(data); }, Qt::QueuedConnection);
     return 0;
 }
