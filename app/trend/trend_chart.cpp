@@ -1,19 +1,17 @@
 #include "app/trend/trend_chart.h"
 
 #include <QChart>
-#include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QValueAxis>
 #include <cmath>
 
 #include "can/frame_format.h"
 
 namespace {
-// Beyond this many separate stretches per channel in one view, the rest are
-// joined into the last one: the picture stays bounded whatever the traffic.
-constexpr int kMaxSegments = 200;
-constexpr int kMaxMarks = 32;
+constexpr double kValueMin = -100.0;
+constexpr double kValueMax = 100.0;
 const QColor kChannelColours[2] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x50, 0x10)};
 
 double valueOfReading(int reading) { return scaleChannelWord(reading << 4); }
@@ -36,99 +34,97 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
     timeAxis_->setTitleText(QStringLiteral("s"));
     timeAxis_->setLabelFormat(QStringLiteral("%.0f"));
     valueAxis_ = new QValueAxis(c);
-    valueAxis_->setRange(-100.0, 100.0);
+    valueAxis_->setRange(kValueMin, kValueMax);
     valueAxis_->setTickCount(5);
     timeAxis_->setTickCount(6);
     valueAxis_->setLabelFormat(QStringLiteral("%.0f"));
     c->addAxis(timeAxis_, Qt::AlignBottom);
     c->addAxis(valueAxis_, Qt::AlignLeft);
-    // The first stretch of each channel carries its name in the legend.
-    segment(0, 0)->setName(QStringLiteral("Ch 1"));
-    segment(1, 0)->setName(QStringLiteral("Ch 2"));
+    const QString names[2] = {QStringLiteral("Ch 1"), QStringLiteral("Ch 2")};
+    for (int channel = 0; channel < 2; ++channel) {
+        legend_[channel] = new QLineSeries(c);
+        legend_[channel]->setName(names[channel]);
+        legend_[channel]->setPen(hairline(kChannelColours[channel], Qt::SolidLine));
+        c->addSeries(legend_[channel]);
+        legend_[channel]->attachAxis(timeAxis_);
+        legend_[channel]->attachAxis(valueAxis_);
+    }
     setRenderHint(QPainter::Antialiasing, false);
     setMouseTracking(true);
     setMinimumSize(480, 260);
 }
 
-QLineSeries* TrendChart::segment(int channel, int index) {
-    QList<QLineSeries*>& pool = segments_[channel];
-    while (pool.size() <= index) {
-        auto* series = new QLineSeries(chart());
-        series->setPen(hairline(kChannelColours[channel], Qt::SolidLine));
-        chart()->addSeries(series);
-        series->attachAxis(timeAxis_);
-        series->attachAxis(valueAxis_);
-        if (!pool.isEmpty())
-            for (QLegendMarker* marker : chart()->legend()->markers(series)) marker->setVisible(false);
-        pool.append(series);
-    }
-    return pool[index];
-}
-
-QLineSeries* TrendChart::mark(int index) {
-    while (marks_.size() <= index) {
-        auto* series = new QLineSeries(chart());
-        series->setPen(hairline(Qt::darkGray, Qt::DashLine));
-        chart()->addSeries(series);
-        series->attachAxis(timeAxis_);
-        series->attachAxis(valueAxis_);
-        for (QLegendMarker* marker : chart()->legend()->markers(series)) marker->setVisible(false);
-        marks_.append(series);
-    }
-    return marks_[index];
-}
+QRectF TrendChart::plotRect() const { return chart()->mapRectToScene(chart()->plotArea()); }
 
 int TrendChart::columnCount() const { return std::max(1, static_cast<int>(chart()->plotArea().width())); }
 
 void TrendChart::showColumns(const std::vector<TrendColumn>& columns, int64_t fromMicros,
                              int64_t columnMicros, const std::vector<IdentifierMark>& marks) {
-    const double columnSeconds = static_cast<double>(columnMicros) / 1e6;
-    const double spanSeconds = columnSeconds * static_cast<double>(columns.size());
-    timeAxis_->setRange(-spanSeconds, 0.0);
+    const double spanMicros = static_cast<double>(columnMicros) * static_cast<double>(columns.size());
+    timeAxis_->setRange(-spanMicros / 1e6, 0.0);
     shown_ = columns;
     columnMicros_ = columnMicros;
-
-    for (int channel = 0; channel < 2; ++channel) {
-        QList<QPointF> points;
-        int used = 0;
-        const TrendColumn* previous = nullptr;
-        auto flush = [&] {
-            if (!points.isEmpty()) segment(channel, used++)->replace(points);
-            points.clear();
-        };
-        for (size_t k = 0; k < columns.size(); ++k) {
-            const TrendColumn& column = columns[k];
-            if (column.count == 0) continue;
-            if (previous && !columnsJoin(*previous, column) && used < kMaxSegments - 1) flush();
-            const double x = -spanSeconds + (static_cast<double>(k) + 0.5) * columnSeconds;
-            // A column is a vertical stroke from its smallest to its largest
-            // reading, drawn in the direction the column ran (first to last),
-            // so the line enters and leaves it near where the signal was.
-            const ChannelColumn& ch = column.ch[channel];
-            if (ch.min == ch.max) {
-                points.append({x, valueOfReading(ch.min)});
-            } else if (ch.first <= ch.last) {
-                points.append({x, valueOfReading(ch.min)});
-                points.append({x, valueOfReading(ch.max)});
-            } else {
-                points.append({x, valueOfReading(ch.max)});
-                points.append({x, valueOfReading(ch.min)});
-            }
-            previous = &column;
-        }
-        flush();
-        for (int i = used; i < segments_[channel].size(); ++i)
-            if (segments_[channel][i]->count() > 0) segments_[channel][i]->clear();
-    }
-
-    int usedMarks = 0;
+    markPositions_.clear();
     for (const IdentifierMark& m : marks) {
-        const double x = static_cast<double>(m.micros - fromMicros) / 1e6 - spanSeconds;
-        if (x < -spanSeconds || x > 0.0 || usedMarks == kMaxMarks) continue;
-        mark(usedMarks++)->replace(QList<QPointF>{{x, -100.0}, {x, 100.0}});
+        const double position = static_cast<double>(m.micros - fromMicros) / spanMicros;
+        if (position >= 0.0 && position <= 1.0) markPositions_.push_back(position);
     }
-    for (int i = usedMarks; i < marks_.size(); ++i)
-        if (marks_[i]->count() > 0) marks_[i]->clear();
+    // Only the plot area changes from one picture to the next; the axes,
+    // their labels and the legend are left as they are.
+    viewport()->update(mapFromScene(plotRect()).boundingRect().adjusted(-2, -2, 2, 2));
+}
+
+void TrendChart::drawForeground(QPainter* painter, const QRectF& rect) {
+    QChartView::drawForeground(painter, rect);
+    const QRectF plot = plotRect();
+    if (shown_.empty() || !plot.intersects(rect)) return;
+    painter->save();
+    painter->setClipRect(plot);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    for (int channel = 0; channel < 2; ++channel) drawChannel(painter, plot, channel);
+    painter->setPen(hairline(Qt::darkGray, Qt::DashLine));
+    for (const double position : markPositions_) {
+        const double x = plot.left() + position * plot.width();
+        painter->drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    }
+    painter->restore();
+}
+
+// One polyline per stretch of columns with no silence longer than
+// kTrendGapMicros between them; empty columns inside a stretch are stepped
+// over, so a gap shows only where the device was silent.
+void TrendChart::drawChannel(QPainter* painter, const QRectF& plot, int channel) {
+    const double columnWidth = plot.width() / static_cast<double>(shown_.size());
+    const double yScale = plot.height() / (kValueMax - kValueMin);
+    auto y = [&](int reading) { return plot.bottom() - (valueOfReading(reading) - kValueMin) * yScale; };
+    painter->setPen(hairline(kChannelColours[channel], Qt::SolidLine));
+    auto flush = [&] {
+        if (points_.size() == 1) painter->drawPoint(points_.front());
+        else if (!points_.empty()) painter->drawPolyline(points_.data(), static_cast<int>(points_.size()));
+        points_.clear();
+    };
+    const TrendColumn* previous = nullptr;
+    for (size_t k = 0; k < shown_.size(); ++k) {
+        const TrendColumn& column = shown_[k];
+        if (column.count == 0) continue;
+        if (previous && !columnsJoin(*previous, column)) flush();
+        const double x = plot.left() + (static_cast<double>(k) + 0.5) * columnWidth;
+        // A column is a vertical stroke from its smallest to its largest
+        // reading, drawn in the direction the column ran (first to last),
+        // so the line enters and leaves it near where the signal was.
+        const ChannelColumn& ch = column.ch[channel];
+        if (ch.min == ch.max) {
+            points_.emplace_back(x, y(ch.min));
+        } else if (ch.first <= ch.last) {
+            points_.emplace_back(x, y(ch.min));
+            points_.emplace_back(x, y(ch.max));
+        } else {
+            points_.emplace_back(x, y(ch.max));
+            points_.emplace_back(x, y(ch.min));
+        }
+        previous = &column;
+    }
+    flush();
 }
 
 void TrendChart::mouseMoveEvent(QMouseEvent* event) {

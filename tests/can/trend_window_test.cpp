@@ -1,20 +1,27 @@
 // The trend window on the real panel, fed by the real worker from the
 // simulator on the virtual bus: a recording plays back through the
 // simulator into a second viewer program, which records the same frames,
-// and a recording onto a full disk stops with a message.
+// and a recording onto a full disk stops with a message. The trend's picture
+// of a known series, gap and mark included.
 #include <gtest/gtest.h>
 
+#include <QChart>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "app/trend/trend_chart.h"
 #include "app/trend/trend_entry.h"
 #include "app/trend/trend_window.h"
 #include "can/bus.h"
+#include "can/decimate.h"
 #include "can/frame_tap.h"
+#include "can/trend_samples.h"
 #include "panel/panel_contract.h"
 #include "tests/can/bus_peers.h"
 #include "tests/can/measured_panel.h"
@@ -91,6 +98,63 @@ TEST_F(TrendWindowTest, RecordingOntoAFullDiskStopsWithAMessage) {
     EXPECT_TRUE(waitFor([&] { return window->message().contains("No space left on device"); }, 5000))
         << window->message().toStdString();
     EXPECT_FALSE(window->recorder().recording());
+}
+
+// The picture: a silent stretch stays the plot's background (no line joins
+// across it), live stretches paint each channel at its value on the
+// -100 .. +100 scale, and the identifier change is a mark at its time.
+TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
+    TrendChart chart;
+    chart.resize(640, 320);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    QTest::qWait(50);  // the chart lays out its plot area
+    const int n = chart.columnCount();
+    ASSERT_GT(n, 300);
+    constexpr int64_t kColumn = 20'000;
+    // Readings 3071 (+50.0) and 1023 (-50.0), one frame per column, none in
+    // the middle third (over 4 s of silence); the last third is 0x1A5.
+    const int silentFrom = n / 3, silentTo = 2 * n / 3;
+    TrendSamples samples(4096);
+    for (int k = 0; k < n; ++k) {
+        if (k >= silentFrom && k < silentTo) continue;
+        const unsigned char data[8] = {0xF0, 0xBF, 0xF0, 0x3F, 0, 0, 0, 0};
+        TappedFrame frame{k * kColumn + kColumn / 2, k < silentTo ? 0x200 : 0x1A5, 8, {}};
+        std::copy(data, data + 8, frame.data);
+        samples.append(frame);
+    }
+    std::vector<TrendColumn> columns;
+    decimate(samples, 0, kColumn, n, columns);
+    chart.showColumns(columns, 0, kColumn, samples.marks());
+    const QImage shot = chart.grab().toImage();
+    const QRectF plot = chart.chart()->plotArea();
+    const double columnWidth = plot.width() / n;
+    const QRgb colours[2] = {qRgb(0x1f, 0x5f, 0xbf), qRgb(0xc0, 0x50, 0x10)};
+    const int rows[2] = {qRound(plot.top() + plot.height() / 4), qRound(plot.top() + plot.height() * 3 / 4)};
+    const auto rowsOf = [&](QRgb colour, int x) {
+        std::vector<int> found;
+        for (int y = qRound(plot.top()); y < qRound(plot.bottom()); ++y)
+            if (shot.pixel(x, y) == colour) found.push_back(y);
+        return found;
+    };
+    for (int k = 2; k < n - 2; ++k) {
+        const int x = qRound(plot.left() + (k + 0.5) * columnWidth);
+        if (k >= silentFrom + 2 && k < silentTo - 2) {
+            for (int c = 0; c < 2; ++c)
+                ASSERT_TRUE(rowsOf(colours[c], x).empty()) << "channel " << c + 1 << " in the silence, column " << k;
+        } else if (k < silentFrom - 2 || k >= silentTo + 2) {
+            for (int c = 0; c < 2; ++c) {
+                const std::vector<int> found = rowsOf(colours[c], x);
+                ASSERT_EQ(found.size(), 1u) << "channel " << c + 1 << " at column " << k;
+                ASSERT_NEAR(found[0], rows[c], 1) << "channel " << c + 1 << " at column " << k;
+            }
+        }
+    }
+    const int markX = qRound(plot.left() + (silentTo + 0.5) * columnWidth);
+    int marked = 0;
+    for (int x = markX - 1; x <= markX + 1; ++x)
+        marked += static_cast<int>(rowsOf(QColor(Qt::darkGray).rgb(), x).size());
+    EXPECT_GT(marked, plot.height() / 4) << "no dashed mark at the identifier change";
 }
 
 }  // namespace
