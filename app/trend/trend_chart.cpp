@@ -1,11 +1,13 @@
 #include "app/trend/trend_chart.h"
 
 #include <QChart>
+#include <QGraphicsScene>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QValueAxis>
 #include <cmath>
+#include <functional>
 
 #include "can/frame_format.h"
 
@@ -23,6 +25,26 @@ QPen hairline(const QColor& colour, Qt::PenStyle style) {
     pen.setCosmetic(true);
     return pen;
 }
+
+// The widget the traces are painted on: opaque, so a new picture repaints
+// only it and not the chart's items beneath; mouse events pass through to
+// the chart.
+class TraceWidget : public QWidget {
+public:
+    TraceWidget(QWidget* parent, std::function<void(QPainter&)> paint) : QWidget(parent), paint_(std::move(paint)) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        paint_(painter);
+    }
+
+private:
+    std::function<void(QPainter&)> paint_;
+};
 }  // namespace
 
 TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
@@ -52,9 +74,49 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
     setRenderHint(QPainter::Antialiasing, false);
     setMouseTracking(true);
     setMinimumSize(480, 260);
+    overlay_ = new TraceWidget(viewport(), [this](QPainter& painter) { paintPlot(painter); });
+    connect(c, &QChart::plotAreaChanged, this, &TrendChart::placeOverlay);
+    // Anything the chart changes (a new span's labels, a resize) may reach
+    // under the trace widget.
+    connect(scene(), &QGraphicsScene::changed, this, &TrendChart::placeOverlay);
 }
 
-QRectF TrendChart::plotRect() const { return chart()->mapRectToScene(chart()->plotArea()); }
+QRectF TrendChart::plotRect() const {
+    return viewportTransform().mapRect(chart()->mapRectToScene(chart()->plotArea()));
+}
+
+void TrendChart::placeOverlay() {
+    // One pixel more on each side: the axis lines on the plot area's edges
+    // and a trace at full scale stay whole.
+    overlay_->setGeometry(plotRect().toAlignedRect().adjusted(-1, -1, 1, 1));
+    under_ = QPixmap();
+    overlay_->update();
+}
+
+void TrendChart::paintPlot(QPainter& painter) {
+    if (under_.isNull()) {
+        const qreal ratio = overlay_->devicePixelRatioF();
+        under_ = QPixmap(overlay_->size() * ratio);
+        under_.setDevicePixelRatio(ratio);
+        under_.fill(Qt::white);
+        QPainter copy(&under_);
+        copy.setRenderHints(renderHints());
+        const QRectF target(QPointF(0, 0), QSizeF(overlay_->size()));
+        scene()->render(&copy, target, viewportTransform().inverted().mapRect(QRectF(overlay_->geometry())),
+                        Qt::IgnoreAspectRatio);
+    }
+    painter.drawPixmap(0, 0, under_);
+    const QRectF plot = plotRect().translated(-QPointF(overlay_->pos()));
+    if (shown_.empty()) return;
+    painter.setClipRect(plot);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    for (int channel = 0; channel < 2; ++channel) drawChannel(painter, plot, channel);
+    painter.setPen(hairline(Qt::darkGray, Qt::DashLine));
+    for (const double position : markPositions_) {
+        const double x = plot.left() + position * plot.width();
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    }
+}
 
 int TrendChart::columnCount() const { return std::max(1, static_cast<int>(chart()->plotArea().width())); }
 
@@ -69,38 +131,20 @@ void TrendChart::showColumns(const std::vector<TrendColumn>& columns, int64_t fr
         const double position = static_cast<double>(m.micros - fromMicros) / spanMicros;
         if (position >= 0.0 && position <= 1.0) markPositions_.push_back(position);
     }
-    // Only the plot area changes from one picture to the next; the axes,
-    // their labels and the legend are left as they are.
-    viewport()->update(mapFromScene(plotRect()).boundingRect().adjusted(-2, -2, 2, 2));
-}
-
-void TrendChart::drawForeground(QPainter* painter, const QRectF& rect) {
-    QChartView::drawForeground(painter, rect);
-    const QRectF plot = plotRect();
-    if (shown_.empty() || !plot.intersects(rect)) return;
-    painter->save();
-    painter->setClipRect(plot);
-    painter->setRenderHint(QPainter::Antialiasing, false);
-    for (int channel = 0; channel < 2; ++channel) drawChannel(painter, plot, channel);
-    painter->setPen(hairline(Qt::darkGray, Qt::DashLine));
-    for (const double position : markPositions_) {
-        const double x = plot.left() + position * plot.width();
-        painter->drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
-    }
-    painter->restore();
+    overlay_->update();
 }
 
 // One polyline per stretch of columns with no silence longer than
 // kTrendGapMicros between them; empty columns inside a stretch are stepped
 // over, so a gap shows only where the device was silent.
-void TrendChart::drawChannel(QPainter* painter, const QRectF& plot, int channel) {
+void TrendChart::drawChannel(QPainter& painter, const QRectF& plot, int channel) {
     const double columnWidth = plot.width() / static_cast<double>(shown_.size());
     const double yScale = plot.height() / (kValueMax - kValueMin);
     auto y = [&](int reading) { return plot.bottom() - (valueOfReading(reading) - kValueMin) * yScale; };
-    painter->setPen(hairline(kChannelColours[channel], Qt::SolidLine));
+    painter.setPen(hairline(kChannelColours[channel], Qt::SolidLine));
     auto flush = [&] {
-        if (points_.size() == 1) painter->drawPoint(points_.front());
-        else if (!points_.empty()) painter->drawPolyline(points_.data(), static_cast<int>(points_.size()));
+        if (points_.size() == 1) painter.drawPoint(points_.front());
+        else if (!points_.empty()) painter.drawPolyline(points_.data(), static_cast<int>(points_.size()));
         points_.clear();
     };
     const TrendColumn* previous = nullptr;

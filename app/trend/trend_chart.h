@@ -3,12 +3,14 @@
 // seconds before now, from a decimated view (per pixel column a stroke from
 // the smallest to the largest reading), with a gap wherever the device was
 // silent and a dashed mark where the identifier changed. Qt Charts draws the
-// axes, grid and legend; the traces and marks are painted over its plot area
-// with QPainter, since a Qt Charts series rebuilds its path and hit-test
-// outline on every replace, which at 30 pictures a second cost more than the
-// rest of the viewer's UI thread. [main-thread]
+// axes, grid and legend; the traces and marks are painted with QPainter on a
+// widget over its plot area, above a copy of what the chart drew there.
+// A Qt Charts series rebuilds its path and hit-test outline on every
+// replace, and a repaint of the chart paints all its items again: at 30
+// pictures a second either cost more than the trace itself. [main-thread]
 
 #include <QChartView>
+#include <QPixmap>
 #include <QPointF>
 #include <vector>
 
@@ -34,20 +36,26 @@ signals:
     void pointerValues(const QString& text);
 
 protected:
-    void drawForeground(QPainter* painter, const QRectF& rect) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
-    // The plot area in the view's (and scene's) coordinates.
+    // The plot area in the viewport's coordinates.
     QRectF plotRect() const;
-    void drawChannel(QPainter* painter, const QRectF& plot, int channel);
+    // Moves the trace widget onto the plot area and forgets the chart's
+    // picture under it, which the next paint takes again.
+    void placeOverlay();
+    // The trace widget's picture: the chart under it, then traces and marks.
+    void paintPlot(QPainter& painter);
+    void drawChannel(QPainter& painter, const QRectF& plot, int channel);
 
     QValueAxis* timeAxis_;
     QValueAxis* valueAxis_;
     // Empty series: they only carry the channels' names and colours into the
     // legend and let the chart map the pointer to values.
     QLineSeries* legend_[2];
+    QWidget* overlay_;
+    QPixmap under_;  // what the chart draws under the trace widget
     std::vector<TrendColumn> shown_;
     std::vector<double> markPositions_;  // 0 (left edge) .. 1 (right edge)
     std::vector<QPointF> points_;        // reused between pictures

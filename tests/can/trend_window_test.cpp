@@ -102,7 +102,8 @@ TEST_F(TrendWindowTest, RecordingOntoAFullDiskStopsWithAMessage) {
 
 // The picture: a silent stretch stays the plot's background (no line joins
 // across it), live stretches paint each channel at its value on the
-// -100 .. +100 scale, and the identifier change is a mark at its time.
+// -100 .. +100 scale, the identifier change is a mark at its time, and the
+// pointer over the plot reads the values of its column.
 TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
     TrendChart chart;
     chart.resize(640, 320);
@@ -112,7 +113,7 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
     const int n = chart.columnCount();
     ASSERT_GT(n, 300);
     constexpr int64_t kColumn = 20'000;
-    // Readings 3071 (+50.0) and 1023 (-50.0), one frame per column, none in
+    // Readings 3071 (+49.99) and 1023 (-50.04), one frame per column, none in
     // the middle third (over 4 s of silence); the last third is 0x1A5.
     const int silentFrom = n / 3, silentTo = 2 * n / 3;
     TrendSamples samples(4096);
@@ -155,6 +156,14 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
     for (int x = markX - 1; x <= markX + 1; ++x)
         marked += static_cast<int>(rowsOf(QColor(Qt::darkGray).rgb(), x).size());
     EXPECT_GT(marked, plot.height() / 4) << "no dashed mark at the identifier change";
+
+    // The values under the mouse pointer, which passes over the traces.
+    QString pointer;
+    QObject::connect(&chart, &TrendChart::pointerValues, [&](const QString& text) { pointer = text; });
+    QTest::mouseMove(chart.viewport(), QPoint(qRound(plot.left() + 10.5 * columnWidth), rows[0] + 20));
+    EXPECT_TRUE(pointer.endsWith("Ch 1 49.99   Ch 2 -50.04")) << pointer.toStdString();
+    QTest::mouseMove(chart.viewport(), QPoint(qRound(plot.center().x()), rows[0]));
+    EXPECT_TRUE(pointer.endsWith("no frame")) << pointer.toStdString();
 }
 
 }  // namespace
