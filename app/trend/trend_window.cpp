@@ -19,7 +19,7 @@
 
 namespace {
 // Collect and redraw 30 times a second: a trend needs no more pictures than
-// that, each costs a full chart repaint, and the hand-over ring holds 2 s.
+// that, each repaints the traces, and the hand-over ring holds 2 s.
 // The redraw bound sits a little below the tick so timer jitter skips none.
 constexpr int kTickMs = 33;
 constexpr int64_t kMinRedrawMicros = 30'000;
