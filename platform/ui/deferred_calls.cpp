@@ -1,21 +1,17 @@
 #include "platform/ui/deferred_calls.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
-#include <string>
 #include <utility>
 #include <vector>
 
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "platform/ui/runtime.h"
+#include "platform/ui/wake_fd.h"
 
 namespace {
 
@@ -42,14 +38,8 @@ void runQueued() {
 
 bool startDeferredCalls() {
     if (wakeFd.load() >= 0) return true;
-    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) {
-        ui_runtime::reportError((std::string("cannot create the deferred calls' wake-up: ") + std::strerror(errno)).c_str());
-        return false;
-    }
-    // Lives as long as the application; the descriptor stays open.
-    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] { runQueued(); });
+    const int fd = watchedWakeFd(QCoreApplication::instance(), "the deferred calls' wake-up", [] { runQueued(); });
+    if (fd < 0) return false;
     wakeFd.store(fd);
     return true;
 }

@@ -4,21 +4,17 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
-#include <string>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "platform/ui/control_widget.h"
 #include "platform/ui/panel_registry.h"
 #include "platform/ui/runtime.h"
+#include "platform/ui/wake_fd.h"
 
 namespace {
 std::atomic<int> wakeFd{-1};
@@ -104,15 +100,10 @@ private:
 
 bool startValueHandOver() {
     if (wakeFd.load() >= 0) return true;
-    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (fd < 0) {
-        ui_runtime::reportError((std::string("cannot create the value hand-over: ") + std::strerror(errno)).c_str());
-        return false;
-    }
-    // Both live as long as the application; the descriptor stays open.
+    // The pacer lives as long as the application.
     auto* pacer = new FramePacer(QCoreApplication::instance());
-    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, pacer);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [pacer] { pacer->wakeUp(); });
+    const int fd = watchedWakeFd(pacer, "the value hand-over", [pacer] { pacer->wakeUp(); });
+    if (fd < 0) return false;
     wakeFd.store(fd);
     return true;
 }

@@ -6,8 +6,9 @@
 // thread sets values, and the setting thread never waits for the main one.
 // Batches are applied at most once per frame of the screen's refresh rate.
 //
-// The wake-up is an eventfd watched by a socket notifier on the main thread:
-// the setting thread writes a counter, nothing is allocated on its side.
+// The wake-up is an eventfd watched by a socket notifier on the main thread
+// (watchedWakeFd): the setting thread writes a counter, nothing is allocated
+// on its side.
 
 #include <memory>
 
