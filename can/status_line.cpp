@@ -19,6 +19,9 @@ namespace {
 // (NudgeBusStatusLine), so a slow refresh never leaves a stale mark behind.
 constexpr int kMovingRefreshMs = 250;
 constexpr int kQuietRefreshMs = 1000;
+// A redraw asked for sooner than this after the last window keeps that
+// window's rates: a count over a few milliseconds would read as nonsense.
+constexpr int64_t kShortestRateWindowMs = 200;
 constexpr unsigned kNameSize = 64;
 
 // [main-thread] The refresh timer and its interval; 0 when none runs.
@@ -36,6 +39,8 @@ struct RateBase {
     uint64_t busFrames = 0;
     uint64_t idFrames = 0;
     uint64_t errorFrames = 0;
+    double busPerSecond = 0;  // the rates over the window that ended at atMs
+    double idPerSecond = 0;
 };
 RateBase base;
 
@@ -85,12 +90,18 @@ void RefreshBusStatusLine() {
         in.last = acceptedFrames.last();
         in.nowMs = steadyMillis();
         const uint64_t idFrames = acceptedFrames.count();
-        if (base.handle == handle) {
-            in.busFramesPerSecond = perSecond(bus.receivedFrames, base.busFrames, in.nowMs - base.atMs);
-            in.idFramesPerSecond = perSecond(idFrames, base.idFrames, in.nowMs - base.atMs);
-            moving = bus.errorFrames != base.errorFrames;
+        if (base.handle == handle && in.nowMs - base.atMs < kShortestRateWindowMs) {
+            in.busFramesPerSecond = base.busPerSecond;
+            in.idFramesPerSecond = base.idPerSecond;
+        } else {
+            if (base.handle == handle) {
+                in.busFramesPerSecond = perSecond(bus.receivedFrames, base.busFrames, in.nowMs - base.atMs);
+                in.idFramesPerSecond = perSecond(idFrames, base.idFrames, in.nowMs - base.atMs);
+                moving = bus.errorFrames != base.errorFrames;
+            }
+            base = {handle, in.nowMs, bus.receivedFrames, idFrames, bus.errorFrames,
+                    in.busFramesPerSecond, in.idFramesPerSecond};
         }
-        base = {handle, in.nowMs, bus.receivedFrames, idFrames, bus.errorFrames};
         const bool youngFrame = in.last.any && in.last.id == in.chosenId &&
                                 in.nowMs - in.last.atMs < kAgeInTenthsBelowMs;
         moving = moving || in.busFramesPerSecond > 0 || in.idFramesPerSecond > 0 || youngFrame;
