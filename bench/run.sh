@@ -156,12 +156,13 @@ start_sender() {
   return 1
 }
 
-# send FRAMES: has the sender send that many frames and waits until it has.
+# send FRAMES [SECONDS]: has the sender send that many frames and waits until
+# it has, at most SECONDS (300 unless given).
 send() {
   local before
   before=$(grep -c '^sent' "$out/sender.log")
   echo "$1" >&3
-  for _ in $(seq 3000); do
+  for _ in $(seq $((${2:-300} * 10))); do
     [ "$(grep -c '^sent' "$out/sender.log")" -gt "$before" ] && { sleep 1; return 0; }
     sleep 0.1
   done
@@ -418,7 +419,7 @@ if want trendmemory; then
 log "trend memory: $latency_rate frames/s for $trend_memory_seconds s with the trend open"
 if start_sender "$latency_rate" 1 && start_viewer "$out/trend-memory.log" "${offscreen[@]}" KOLVAR_BENCH_TREND=1; then
   rss0=$(rss_kb "$viewer_pid")
-  send $((latency_rate * trend_memory_seconds))
+  send $((latency_rate * trend_memory_seconds)) $((trend_memory_seconds + 120))
   rss1=$(rss_kb "$viewer_pid")
   stop_viewer
   stop_sender
