@@ -37,7 +37,7 @@ sorted() { LC_ALL=C sort -u | sed '/^$/d'; }
 # Options.
 help=$("$sim" --help)
 same "kolvar-device-sim options" "$(terms kolvar-device-sim OPTIONS | grep '^-' | sorted)" \
-    "$(grep -oE '^  (-[-a-z]+)(, -[-a-z]+)?' <<<"$help" | tr -s ' ,' '\n' | sorted)"
+    "$(grep -oE '^  (-[-a-z0-9]+)(, -[-a-z0-9]+)?' <<<"$help" | tr -s ' ,' '\n' | sorted)"
 same "kolvar-can-viewer options" "$(terms kolvar-can-viewer OPTIONS)" \
     "$(grep -hoE 'argv\[[0-9]+\], "[^"]+"' app/*.cpp | sed -E 's/.*"(.*)"/\1/' | sorted)"
 
