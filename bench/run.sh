@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmark of the viewer: idle cost, full bus load side by side with candump
 # (inside user-mode Linux on vcan0), latency, memory and start-up.
 # Builds what it needs (release, in build-bench/), prints one table and exits

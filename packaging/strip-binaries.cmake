@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Run by CPack on the staged install tree before it is packed: strips the
 # programs as Debian's own packages are stripped (no symbols, no .comment or
 # .note sections), so the package carries no compiler notes and no debug data.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from the release build and leaves it as
 # build/kolvar-can-viewer_<version>_<arch>.deb. Installs what it needs.
 # Install it (as root) with: apt install ./build/kolvar-can-viewer_*.deb

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start of the run-time, the event loop and the status texts.
 #include "platform/ui/runtime.h"
 

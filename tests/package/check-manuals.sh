@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Holds the manual pages to the programs they describe, in the unpacked
 # package: the options a page lists are the ones the program takes (the
 # simulator's --help, the words the viewer compares its command line with),

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Proves the Debian package as a user gets it: builds it with
 # scripts/package.sh, checks its name and file list, unpacks it into a
 # scratch root (it is never installed on this machine), runs the unpacked
