@@ -52,7 +52,9 @@ bool x11PluginMissing() {
 void startUpMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtFatalMsg) {
         if (x11PluginMissing()) {
-            std::fprintf(stderr, "user interface: the Qt platform plugin \"xcb\" (platforms/libqxcb.so) is not installed%s\n",
+            std::fprintf(stderr,
+                         "user interface: the Qt platform plugin \"xcb\" (platforms/libqxcb.so) is not "
+                         "installed%s\n",
                          kX11PluginSource);
         } else {
             const char* display = std::getenv("DISPLAY");
