@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmark of the viewer: idle cost, full bus load and a paced stream side by
 # side with candump (inside user-mode Linux on vcan0), latency, memory,
 # start-up, and the trend window's CPU and memory.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Init of the user-mode Linux guest for the full-load run (started by
 # bench/run.sh). The guest sees the host's files through hostfs.
 # Environment, from the kernel command line:
