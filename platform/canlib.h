@@ -29,7 +29,8 @@
 // On a SocketCAN channel, frames wait in the channel's socket until a call
 // moves them into the queue: a waiting read, canGetQueueLevel, or
 // canReadSpecificSkip finding the queue empty. Frames the kernel dropped
-// because that socket was full count as dropped.
+// because that socket was full, and the controller's receive overruns that
+// its error frames report, count as dropped.
 //
 // Threads: every function is [any-thread]. A QCoreApplication must exist
 // before canInitializeLibrary. The virtual bus's devices live on one I/O
@@ -121,7 +122,10 @@ int canWriteSync(int handle, unsigned long timeoutMs);
 // Frames waiting in the receive queue now.
 int canGetQueueLevel(int handle, unsigned* count);
 
-// Frames dropped because the receive queue was full, since bus on.
+// Frames lost since bus on: dropped because the receive queue was full,
+// dropped by the kernel because the channel's socket was full, and, for
+// each controller error frame that reports a receive overrun, one frame the
+// controller itself could not take.
 int canGetDroppedCount(int handle, uint64_t* dropped);
 
 // Error frames received since bus on (they are never queued).

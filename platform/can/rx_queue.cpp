@@ -63,6 +63,10 @@ void RxQueue::pushBatch(const Frame* frames, size_t count) {
 
 void RxQueue::countErrorFrame(uint32_t errorClass, uint8_t controller) {
     errorFrames_.fetch_add(1, std::memory_order_relaxed);
+    // The controller's own receive buffer overflowed: at least one frame of
+    // the bus never reached the kernel.
+    if ((errorClass & CAN_ERR_CRTL) && (controller & CAN_ERR_CRTL_RX_OVERFLOW))
+        dropped_.fetch_add(1, std::memory_order_relaxed);
     const int now = errorFrameState_.load(std::memory_order_relaxed);
     errorFrameState_.store(busStateAfterErrorFrame(now, errorClass, controller), std::memory_order_relaxed);
 }

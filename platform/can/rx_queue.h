@@ -39,7 +39,9 @@ public:
     void pushBatch(const Frame* frames, size_t count);
     // Counts one received error frame and follows the bus state it reports:
     // `errorClass` is the class bits of its identifier, `controller` its data
-    // byte 1. One writer per channel, so the state needs no lock.
+    // byte 1. One writer per channel, so the state needs no lock. A
+    // controller's receive overrun (CAN_ERR_CRTL, CAN_ERR_CRTL_RX_OVERFLOW)
+    // also counts one frame as dropped.
     void countErrorFrame(uint32_t errorClass = 0, uint8_t controller = 0);
     // Counts frames lost before they reached the queue (the kernel's socket
     // buffer overflowed).

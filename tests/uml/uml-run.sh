@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one command inside user-mode Linux that boots on the host's root file
-# system, with SocketCAN (can, can-raw, can-dev, vcan) loaded and vcan
+# system, with SocketCAN (can, can-raw, can-dev, vcan, and slcan for the
+# serial-line adapter of tests/can/slcan_adapter.cpp) loaded and vcan
 # interfaces up, so that SocketCAN tests run on hosts whose kernel lacks
 # AF_CAN or where creating interfaces is not allowed.
 #
@@ -38,7 +39,7 @@ done
 
 kernel=$(command -v linux.uml || command -v linux || true)
 [ -n "$kernel" ] || fail_to_start "user-mode Linux is not installed (Debian package user-mode-linux)"
-modules=$(dpkg -L user-mode-linux 2>/dev/null | grep -E '/(can|can-raw|can-dev|vcan)\.ko$' || true)
+modules=$(dpkg -L user-mode-linux 2>/dev/null | grep -E '/(can|can-raw|can-dev|vcan|slcan)\.ko$' || true)
 module_path() { grep -E "/$1\.ko$" <<<"$modules" | head -n1; }
 for module in can can-raw can-dev vcan; do
   [ -n "$(module_path "$module")" ] || fail_to_start "module $module.ko not found in user-mode-linux"
@@ -58,10 +59,17 @@ booted_file="$work/booted"
   echo 'mount -t proc proc /proc'
   echo 'mount -t sysfs sysfs /sys'
   echo '[ -d /dev/shm ] && mount -t tmpfs -o mode=1777 tmpfs /dev/shm'
+  # Pseudo terminals from a devpts of the guest's own: the host's /dev may
+  # have no /dev/pts to mount one on. KOLVAR_PTMX names its ptmx.
+  printf 'mkdir %q && mount -t devpts -o newinstance,ptmxmode=0666 devpts %q\n' "$work/pts" "$work/pts"
+  printf 'export KOLVAR_PTMX=%q\n' "$work/pts/ptmx"
   echo 'ip link set lo up'
   for module in can can-raw can-dev vcan; do
     printf 'insmod %q || echo "uml-run: insmod %s failed"\n' "$(module_path "$module")" "$module"
   done
+  # Only the tests of a serial-line controller need it; they fail without it.
+  slcan=$(module_path slcan)
+  [ -n "$slcan" ] && printf 'insmod %q || echo "uml-run: insmod slcan failed"\n' "$slcan"
   for ((i = 0; i < vcan_count; i++)); do
     echo "ip link add dev vcan$i type vcan && ip link set up vcan$i"
   done

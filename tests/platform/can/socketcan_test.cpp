@@ -113,9 +113,11 @@ TEST(NoSocketCan, ChannelListHasOnlyTheVirtualBus) {
 TEST_F(SocketCan, FramesFromCansendAreReadWithTheirIdentifiersAndBytes) {
     const int handle = openOnBus("vcan0");
     const int64_t beforeSendUs = steadyMicrosNow();
-    // The error frame between them is counted, never returned.
+    // The error frames between them are counted, never returned; the
+    // controller's receive overrun (data[1] 0x01) is a frame lost, its
+    // transmit overrun (0x02) is not.
     for (const char* frame : {"1A5#F0FF100000000000", "20000004#0000000000000000", "12345678#0102",
-                              "123#R", "7FF#"})
+                              "20000004#0001000000000000", "20000004#0002000000000000", "123#R", "7FF#"})
         ASSERT_EQ(run("cansend", {"vcan0", frame}), 0) << frame;
     struct Expected {
         int32_t id;
@@ -143,7 +145,10 @@ TEST_F(SocketCan, FramesFromCansendAreReadWithTheirIdentifiersAndBytes) {
     EXPECT_LE(arrivalUs, steadyMicrosNow());
     uint64_t errorFrames = 0;
     ASSERT_EQ(canGetErrorFrameCount(handle, &errorFrames), canOK);
-    EXPECT_EQ(errorFrames, 1u);
+    EXPECT_EQ(errorFrames, 3u);
+    uint64_t lost = 0;
+    ASSERT_EQ(canGetDroppedCount(handle, &lost), canOK);
+    EXPECT_EQ(lost, 1u) << "one receive overrun of the controller";
     EXPECT_EQ(run("cansend", {"vcan1", "1A5#01"}), 0);
     int32_t id = 0;
     uint8_t data[8];
