@@ -48,13 +48,29 @@ std::string busReason(const BusStatusInputs& in, const std::string& name) {
     }
 }
 
+bool rateDenied(const BusStatusInputs& in) {
+    return (in.setupDenied & canSETUP_BITRATE_DENIED) && in.bitRate != in.chosenBitRate;
+}
+
 std::string rateLine(const BusStatusInputs& in, const std::string& name) {
     if (in.bitRate <= 0) return name + " · bit rate —";
     if (in.bitRate == in.chosenBitRate) return name + " · " + bitRateText(in.bitRate);
-    // A SocketCAN interface's rate is set by a privileged user while it is
-    // down; the choice on the panel may not have taken.
+    // A SocketCAN controller's rate is set only by a privileged process, or
+    // the controller may not run at the chosen one.
     return name + " · " + bitRateText(in.bitRate) + " (chosen " + bitRateText(in.chosenBitRate) +
-           " not applied)";
+           (rateDenied(in) ? " not applied: only root may set it)" : " not applied)");
+}
+
+// The commands a privileged user runs for what switching on was not
+// permitted to do, while it still shows; empty otherwise.
+std::string rootAdvice(const BusStatusInputs& in) {
+    const std::string link = "ip link set " + in.channelName;
+    if (rateDenied(in))
+        return "to run at " + bitRateText(in.chosenBitRate) + ", as root: " + link + " down; " + link +
+               format(" type can bitrate %ld; ", in.chosenBitRate) + link + " up";
+    if ((in.setupDenied & canSETUP_RESTART_DENIED) && in.busState == canBUSSTATE_BUS_OFF)
+        return "to restart the controller, as root: " + link + " down; " + link + " up";
+    return {};
 }
 
 // "4.2 s" below kAgeInTenthsBelowMs, "42 s" from there on.
@@ -114,5 +130,8 @@ BusStatusView describeBusStatus(const BusStatusInputs& in) {
                         id.c_str());
     view.text += ofChosenId ? ageText(ageMs) + " ago" : std::string("none yet");
     view.text += "\n" + reason;
+    if (in.statusKnown) {
+        if (const std::string advice = rootAdvice(in); !advice.empty()) view.text += "\n" + advice;
+    }
     return view;
 }

@@ -22,6 +22,7 @@ struct BusStatusInputs {
     bool statusKnown = false;   // the layer answered canGetBusStatus
     int busState = 0;           // canBusState
     long bitRate = 0;           // what the interface runs at; 0 where none exists
+    int setupDenied = 0;        // canSETUP_ bits: what switching on was not permitted to do
     uint64_t errorFrames = 0;
     double busFramesPerSecond = 0;
     double idFramesPerSecond = 0;
@@ -40,6 +41,11 @@ struct BusStatusView {
 // frame of 0x1A5 4.2 s ago ->
 //   "vcan0 · bit rate —\nerror active · bus 0 frames/s · 0x1A5 0 frames/s\n"
 //   "error frames 0 · last 0x1A5 4.2 s ago\nno frame of 0x1A5 for 4.2 s", both stale.
+// Where switching on was not permitted to set the chosen rate or restart a
+// bus-off controller and that still shows, a last line gives the commands:
+//   "can0 · 500 kbit/s (chosen 1 Mbit/s not applied: only root may set it)\n...\n"
+//   "to run at 1 Mbit/s, as root: ip link set can0 down; "
+//   "ip link set can0 type can bitrate 1000000; ip link set can0 up"
 BusStatusView describeBusStatus(const BusStatusInputs& in);
 
 // [any-thread] True when a frame of `id` with `dlc` data bytes arriving at

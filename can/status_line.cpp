@@ -86,6 +86,7 @@ void RefreshBusStatusLine() {
         in.statusKnown = canGetBusStatus(handle, &bus) == canOK;
         in.busState = bus.busState;
         in.bitRate = bus.bitRate;
+        in.setupDenied = bus.setupDenied;
         in.errorFrames = bus.errorFrames;
         in.chosenId = can_id.load();
         in.last = acceptedFrames.last();

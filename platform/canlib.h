@@ -75,10 +75,19 @@ int canGetChannelName(int channel, char* name, unsigned nameSize);
 
 // Returns a handle >= 0, or a negative status (unknown channel, already open).
 int canOpenChannel(int channel, int flags);
+// Chooses the bit rate (a predefined code, or bits per second up to 1
+// Mbit/s) that the next canBusOn gives the channel's controller; the timing
+// arguments are ignored. The virtual bus and vcan have no bit rate.
 int canSetBusParams(int handle, long freq, unsigned tseg1, unsigned tseg2, unsigned sjw,
                     unsigned noSamp, unsigned syncmode);
 // Bus on starts filling the channel's receive queue; bus off empties it and
 // wakes every read waiting on the channel.
+// On a SocketCAN controller (link kind "can"; not vcan) bus on first gives
+// it the rate chosen by canSetBusParams and restarts it out of bus off:
+// where it runs at another rate, is bus off or is down, it is taken down,
+// set and brought up. A process that may not (no CAP_NET_ADMIN) goes on
+// the bus as the controller is; canGetBusStatus says what it could not do.
+// Never fails over it.
 int canBusOn(int handle);
 int canBusOff(int handle);
 // Closes the channel (taking it off the bus first) and wakes waiting reads.
@@ -142,6 +151,11 @@ enum canBusState : int {
     canBUSSTATE_UNREACHABLE = 6,    // virtual bus: no connection to it
 };
 
+// What bus on could not do to a SocketCAN controller for want of
+// privileges (CAP_NET_ADMIN), as canBusStatus.setupDenied reports it.
+constexpr int canSETUP_BITRATE_DENIED = 0x01;  // the chosen bit rate was not set
+constexpr int canSETUP_RESTART_DENIED = 0x02;  // the bus-off controller was not restarted
+
 struct canBusStatus {
     uint64_t receivedFrames;  // data and remote frames received since bus on
     uint64_t errorFrames;     // error frames received since bus on
@@ -149,6 +163,7 @@ struct canBusStatus {
     // Bits per second the interface really runs at, as the kernel reports
     // it; 0 where no bit rate exists (vcan, the virtual bus).
     long bitRate;
+    int setupDenied;          // canSETUP_ bits, from the last bus on
 };
 
 // What a channel's bus looks like now. Counts come from the receive path;

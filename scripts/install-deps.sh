@@ -5,7 +5,7 @@
 set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-tools-dev qt6-charts-dev
-            libgl-dev qt6-qpa-plugins libsocketcan-dev)
+            libgl-dev qt6-qpa-plugins)
 run_pkgs=(xvfb)
 # Rendering the icons, computing the package's dependencies.
 package_pkgs=(librsvg2-bin dpkg-dev file)

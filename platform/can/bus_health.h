@@ -16,8 +16,9 @@ struct InterfaceHealth {
 
 // [any-thread] Asks the kernel about SocketCAN interface `name`: deleted ->
 // canBUSSTATE_GONE, administratively down -> canBUSSTATE_DOWN, else the
-// controller's state where the kernel reports one, and `errorFrameState`
-// where it does not (vcan has no controller). A few system calls, no waiting.
+// controller's state where the kernel reports one (a link of kind "can":
+// serial-line, USB and on-board controllers alike), and `errorFrameState`
+// where it does not (vcan has no controller). One netlink request, no waiting.
 InterfaceHealth socketCanHealth(const std::string& name, int errorFrameState);
 
 }  // namespace kolvar::can

@@ -5,6 +5,7 @@
 
 #include "platform/can/bus_health.h"
 #include "platform/can/channel_list.h"
+#include "platform/can/controller_start.h"
 #include "platform/can/io_thread.h"
 #include "platform/can/open_channel.h"
 #include "platform/can/virtual_bus_client.h"
@@ -199,9 +200,9 @@ int canSetBusParams(int handle, long freq, unsigned, unsigned, unsigned, unsigne
     // The predefined rates, or a plain rate in bits per second up to 1 Mbit/s.
     const bool known = freq == canBITRATE_500K || freq == canBITRATE_1M || (freq > 0 && freq <= 1000000);
     if (!known) return canERR_PARAM;
-    // Nothing to apply: SocketCAN takes a bit rate only from a privileged
-    // user on a downed interface (ip link), so a connection on a running
-    // interface stands as it is; the virtual bus has no bit rate at all.
+    // Applied at the next bus on, as the hardware does; the virtual bus has
+    // no bit rate at all.
+    channel->chosenBitRate.store(freq == canBITRATE_1M ? 1000000 : freq == canBITRATE_500K ? 500000 : freq);
     return canOK;
 }
 
@@ -209,6 +210,8 @@ int canBusOn(int handle) {
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
     if (channel->socketCan) {
+        channel->setupDenied.store(
+            kolvar::can::startController(channel->info.interface, channel->chosenBitRate.load()));
         channel->socketCan->pull();  // off the bus still: what came before is discarded
         channel->rx.busOn();
         return canOK;
@@ -365,6 +368,7 @@ int canGetBusStatus(int handle, canBusStatus* status) {
         status->busState = channel->linkUp() ? fromErrorFrames : canBUSSTATE_UNREACHABLE;
         status->bitRate = 0;
     }
+    status->setupDenied = channel->setupDenied.load();
     return canOK;
 }
 

@@ -35,6 +35,10 @@ struct OpenChannel {
     TxQueue tx;
     std::atomic<bool> txWakePending{false};  // a drain of tx is queued on the I/O thread
     VirtualBusClient* virtualBus = nullptr;  // [io-thread] the connection to the bus; null once closed
+    // Bits per second chosen by canSetBusParams for the next bus on; 0 for none.
+    std::atomic<long> chosenBitRate{0};
+    // canSETUP_ bits: what the last bus on could not do to the controller.
+    std::atomic<int> setupDenied{0};
 
     // Whether the device is connected; set by the I/O thread.
     void setLinkUp(bool up) {

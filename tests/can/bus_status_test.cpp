@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The status line's words where the in-process and user-mode Linux tests
-// cannot reach: real controllers' states and a bit rate other than chosen.
+// cannot reach: real controllers' states, a bit rate other than chosen, and
+// the commands for what switching on was not permitted to do.
 #include <gtest/gtest.h>
 
 #include "can/bus_status.h"
@@ -17,19 +18,32 @@ struct Row {
     const char* reason;
     bool stale1;
     bool stale2;
+    int setupDenied;
 };
 
 TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
     const Row rows[] = {
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false},
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 9949, "can0 · 500 kbit/s", "no frame of 0x1A5 for 9.9 s", true, true},
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 42999, "can0 · 500 kbit/s", "no frame of 0x1A5 for 42 s", true, true},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, 0},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 9949, "can0 · 500 kbit/s", "no frame of 0x1A5 for 9.9 s", true, true, 0},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 42999, "can0 · 500 kbit/s", "no frame of 0x1A5 for 42 s", true, true, 0},
         {canBUSSTATE_ERROR_ACTIVE, 250000, 8, 300, "can0 · 250 kbit/s (chosen 500 kbit/s not applied)", "live",
-         false, false},
-        {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s", "bus off", true, true},
-        {canBUSSTATE_GONE, 0, 8, 300, "can0 · bit rate —", "can0 no longer exists", true, true},
+         false, false, 0},
+        {canBUSSTATE_ERROR_ACTIVE, 250000, 8, 300,
+         "can0 · 250 kbit/s (chosen 500 kbit/s not applied: only root may set it)",
+         "to run at 500 kbit/s, as root: ip link set can0 down; ip link set can0 type can bitrate 500000; "
+         "ip link set can0 up",
+         false, false, canSETUP_BITRATE_DENIED},
+        // Set meanwhile by someone else: no advice left.
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, canSETUP_BITRATE_DENIED},
+        {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s", "bus off", true, true, 0},
+        {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s",
+         "to restart the controller, as root: ip link set can0 down; ip link set can0 up", true, true,
+         canSETUP_RESTART_DENIED},
+        // Recovered by itself (restart-ms): live again, no advice.
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, canSETUP_RESTART_DENIED},
+        {canBUSSTATE_GONE, 0, 8, 300, "can0 · bit rate —", "can0 no longer exists", true, true, 0},
         {canBUSSTATE_ERROR_ACTIVE, 500000, 1, 300, "can0 · 500 kbit/s",
-         "0x1A5 carries 1 data bytes: no channel word", true, true},
+         "0x1A5 carries 1 data bytes: no channel word", true, true, 0},
     };
     for (const Row& row : rows) {
         BusStatusInputs in;
@@ -39,6 +53,7 @@ TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
         in.statusKnown = true;
         in.busState = row.busState;
         in.bitRate = row.bitRate;
+        in.setupDenied = row.setupDenied;
         in.chosenId = 0x1A5;
         in.last = {true, 0x1A5, row.dlc, 10000};
         in.nowMs = 10000 + row.ageMs;
