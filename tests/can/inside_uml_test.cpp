@@ -9,9 +9,13 @@
 #include <QComboBox>
 #include <QProcess>
 #include <QTest>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "app/KolvarCanView.h"
@@ -199,6 +203,130 @@ TEST_F(OnSocketCan, StatusLineFollowsTheInterfaceAndItsErrorFrames) {
         << statusLine().toStdString();
     EXPECT_TRUE(statusLine().contains("error frames 2")) << statusLine().toStdString();
     EXPECT_TRUE(stale());
+    switchBus(false);
+}
+
+// A serial-line controller played by kolvar-slcan-adapter, set up at 500
+// kbit/s and up by tests/can/with_slcan_adapter.sh before the test starts.
+class OnSerialLineController : public OnSocketCan {
+protected:
+    void SetUp() override {
+        for (const char* name : {"KOLVAR_SLCAN_DEVICE", "KOLVAR_SLCAN_IN", "KOLVAR_SLCAN_LOG"})
+            ASSERT_NE(std::getenv(name), nullptr) << "run through with_slcan_adapter.sh: " << name;
+        ASSERT_STREQ(std::getenv("KOLVAR_SLCAN_DEVICE"), "can0");
+        OnSocketCan::SetUp();
+        composeIdentifier(0, 0, 1, 10, 5);
+    }
+    // Sends one message of the adapter to the driver ("t1A5...", "sb255000").
+    static void adapterSays(const char* message) {
+        std::ofstream in(std::getenv("KOLVAR_SLCAN_IN"));
+        in << message << '\n';
+        ASSERT_TRUE(in.flush().good()) << message;
+    }
+    // The commands the driver sent to the adapter, one "command X" a line.
+    static std::string adapterLog() {
+        std::ifstream log(std::getenv("KOLVAR_SLCAN_LOG"));
+        std::stringstream text;
+        text << log.rdbuf();
+        return text.str();
+    }
+    static bool heardSince(size_t offset, const char* command) {
+        const std::string log = adapterLog();
+        return log.size() > offset && log.find(std::string("command ") + command + "\n", offset) != std::string::npos;
+    }
+    // Waits for the line to begin with `start` (it is redrawn on the main
+    // thread's next passes after a switch-on).
+    static bool lineStartsWith(const char* start) {
+        return waitFor([&] { return statusLine().startsWith(QString::fromUtf8(start)); }, 5000);
+    }
+    // Waits until the kernel reports the controller bus off.
+    static bool kernelSaysBusOff() {
+        return waitFor([] {
+            QProcess ip;
+            ip.start("ip", {"-details", "link", "show", "can0"});
+            return ip.waitForFinished(10000) && ip.readAllStandardOutput().contains("state BUS-OFF");
+        }, 5000);
+    }
+    static bool valuesLive() { return !greyed(NUMERICMETER1) && !greyed(NUMERIC_CH2_RAW); }
+    // Sends frames of 0x1A5 until its values show live.
+    static bool framesMakeValuesLive() {
+        return waitFor([] {
+            adapterSays("t1A58F0FF100000000000");
+            return valuesLive();
+        }, 10000);
+    }
+};
+
+// The line says the controller's own rate; a chosen rate other than the
+// controller's reaches the adapter as its command at switch-on (S8 for 1
+// Mbit/s); switching on a bus-off controller restarts it.
+TEST_F(OnSerialLineController, RunsAtTheChosenRateAndRestartsFromBusOff) {
+    ASSERT_EQ(::geteuid(), 0u) << "sets the controller up: runs as root";
+    size_t offset = adapterLog().size();
+    switchBus(true);
+    ASSERT_TRUE(CanConnectionRuns());
+    EXPECT_TRUE(lineStartsWith("can0 · 500 kbit/s\nerror active")) << statusLine().toStdString();
+    EXPECT_TRUE(framesMakeValuesLive()) << statusLine().toStdString();
+    EXPECT_EQ(adapterLog().substr(offset).find("command S"), std::string::npos)
+        << "the controller at the chosen rate was touched:\n" << adapterLog().substr(offset);
+    switchBus(false);
+
+    selectRingIndex(CAN_BITRATE, 1);
+    ASSERT_EQ(bitrate, canBITRATE_1M);
+    offset = adapterLog().size();
+    switchBus(true);
+    ASSERT_TRUE(CanConnectionRuns());
+    EXPECT_TRUE(waitFor([&] { return heardSince(offset, "S8") && heardSince(offset, "O"); }, 5000))
+        << adapterLog().substr(offset);
+    EXPECT_TRUE(lineStartsWith("can0 · 1 Mbit/s\nerror active")) << statusLine().toStdString();
+    EXPECT_TRUE(framesMakeValuesLive()) << statusLine().toStdString();
+
+    adapterSays("sb255000");
+    EXPECT_TRUE(waitFor([] { return statusLine().endsWith("\nbus off") && !valuesLive(); }, 5000))
+        << statusLine().toStdString();
+    switchBus(false);
+    offset = adapterLog().size();
+    switchBus(true);
+    EXPECT_TRUE(waitFor([&] { return heardSince(offset, "O"); }, 5000)) << adapterLog().substr(offset);
+    EXPECT_TRUE(lineStartsWith("can0 · 1 Mbit/s\nerror active")) << statusLine().toStdString();
+    EXPECT_TRUE(framesMakeValuesLive()) << statusLine().toStdString();
+    switchBus(false);
+}
+
+// Run without privileges (setpriv): the connection runs at the controller's
+// rate and the line gives the commands that would set the chosen one, or
+// restart the bus-off controller; a controller that leaves bus off by
+// itself shows live again without a click.
+TEST_F(OnSerialLineController, OrdinaryUserIsToldTheCommands) {
+    ASSERT_NE(::geteuid(), 0u) << "runs as an ordinary user (setpriv)";
+    selectRingIndex(CAN_BITRATE, 1);
+    ASSERT_EQ(bitrate, canBITRATE_1M);
+    const size_t offset = adapterLog().size();
+    switchBus(true);
+    ASSERT_TRUE(CanConnectionRuns());
+    EXPECT_TRUE(lineStartsWith("can0 · 500 kbit/s (chosen 1 Mbit/s not applied: only root may set it)\n"))
+        << statusLine().toStdString();
+    EXPECT_TRUE(framesMakeValuesLive()) << statusLine().toStdString();
+    EXPECT_TRUE(statusLine().endsWith("\nlive\nto run at 1 Mbit/s, as root: ip link set can0 down; "
+                                      "ip link set can0 type can bitrate 1000000; ip link set can0 up"))
+        << statusLine().toStdString();
+    EXPECT_EQ(adapterLog().substr(offset).find("command"), std::string::npos) << adapterLog().substr(offset);
+    switchBus(false);
+
+    selectRingIndex(CAN_BITRATE, 0);
+    adapterSays("sb255000");
+    ASSERT_TRUE(kernelSaysBusOff());
+    switchBus(true);
+    ASSERT_TRUE(CanConnectionRuns());
+    EXPECT_TRUE(waitFor([] {
+        return statusLine().endsWith("\nbus off\nto restart the controller, as root: "
+                                     "ip link set can0 down; ip link set can0 up");
+    }, 5000)) << statusLine().toStdString();
+    EXPECT_FALSE(valuesLive());
+
+    adapterSays("sa000000");
+    EXPECT_TRUE(lineStartsWith("can0 · 500 kbit/s\nerror active")) << statusLine().toStdString();
+    EXPECT_TRUE(framesMakeValuesLive()) << statusLine().toStdString();
     switchBus(false);
 }
 
