@@ -2,7 +2,9 @@
 // Interface selection and the road of one frame on real SocketCAN
 // interfaces. Runs inside user-mode Linux, which creates vcan0 .. vcan(N-1)
 // (see tests/uml/uml-run.sh); KOLVAR_MEAS_EXPECT_ENTRIES names the number of
-// channel-list entries the N interfaces must give.
+// channel-list entries the N interfaces must give. The OnSerialLineController
+// tests run on a serial-line controller (can0, the kernel's slcan driver and
+// kolvar-slcan-adapter) that tests/can/with_slcan_adapter.sh sets up.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
