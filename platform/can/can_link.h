@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A SocketCAN network interface as the kernel's routing netlink (rtnetlink)
 // describes it and changes it: its kind, up or down, and for a CAN

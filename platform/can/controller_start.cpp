@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/controller_start.h"
 
 #include "platform/can/can_link.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Switching a SocketCAN controller on the way the panel's hardware is
 // switched on: at the bit rate chosen for it, and out of bus off.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A serial-line CAN adapter played on a pseudo terminal: the kernel's slcan
 // line discipline (N_SLCAN) is attached to the terminal's slave side, so a
 // CAN network device appears whose commands arrive on the master side here.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Inside user-mode Linux, as root: plays a serial-line CAN adapter
 # (kolvar-slcan-adapter) whose kernel device is set to 500 kbit/s and up,
 # then runs COMMAND (which may drop privileges, e.g. through setpriv).
