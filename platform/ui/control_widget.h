@@ -50,6 +50,7 @@ public:
         if (greyed == greyed_) return;
         greyed_ = greyed;
         asWidget()->update();
+        greyedChanged();
     }
     bool greyed() const { return greyed_; }
 
@@ -62,6 +63,8 @@ protected:
         if (commitHandler_) commitHandler_();
     }
     void countPaint() { ++paintCount_; }
+    // Called after the greyed state changed, for controls that say it.
+    virtual void greyedChanged() {}
 
 private:
     std::function<void()> commitHandler_;

@@ -120,6 +120,15 @@ QString collectControls(UiPanel& window, const std::shared_ptr<PanelRecord>& pan
                 label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             }
             record->label = label;
+            // The label names its control for a screen reader, and is its
+            // label relation. A toggle button's name is its caption, which
+            // says its state; the label then describes it.
+            label->setBuddy(widget);
+            if (control->kind() == ControlKind::ToggleButton) {
+                if (widget->accessibleDescription().isEmpty()) widget->setAccessibleDescription(labelText);
+            } else if (widget->accessibleName().isEmpty()) {
+                widget->setAccessibleName(labelText);
+            }
         }
         if (widget->property("visibleAtLoad").isValid() && !widget->property("visibleAtLoad").toBool()) {
             widget->setHidden(true);

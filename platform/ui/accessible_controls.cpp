@@ -1,0 +1,98 @@
+#include "platform/ui/accessible_controls.h"
+
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
+#include <QWidget>
+
+#include "platform/ui/knob.h"
+#include "platform/ui/meter.h"
+#include "platform/ui/numeric_display.h"
+
+namespace {
+
+// A control whose value a reader may read; `text` is what it says for it.
+template <typename Control>
+class AccessibleValueControl : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    AccessibleValueControl(Control* control, QAccessible::Role role) : QAccessibleWidget(control, role) {}
+
+    Control* control() const { return static_cast<Control*>(widget()); }
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Value) return valueText();
+        return QAccessibleWidget::text(kind);
+    }
+
+    QVariant currentValue() const override { return control()->numericValue(); }
+    void setCurrentValue(const QVariant&) override {}
+    QVariant maximumValue() const override { return control()->maximum(); }
+    QVariant minimumValue() const override { return control()->minimum(); }
+    QVariant minimumStepSize() const override { return 1; }
+
+protected:
+    virtual QString valueText() const { return control()->displayText(); }
+};
+
+class AccessibleKnob : public AccessibleValueControl<UiKnob> {
+public:
+    explicit AccessibleKnob(UiKnob* knob) : AccessibleValueControl(knob, QAccessible::Dial) {}
+    // A reader may turn the knob as the keys do: the change is committed.
+    void setCurrentValue(const QVariant& value) override { control()->turnTo(value.toInt()); }
+};
+
+class AccessibleMeter : public AccessibleValueControl<UiMeter> {
+public:
+    explicit AccessibleMeter(UiMeter* meter) : AccessibleValueControl(meter, QAccessible::Indicator) {}
+
+protected:
+    QString valueText() const override {
+        return control()->displayText() +
+               (control()->greyed() ? QStringLiteral(", stale") : QStringLiteral(", live"));
+    }
+};
+
+class AccessibleNumeric : public AccessibleValueControl<UiNumeric> {
+public:
+    explicit AccessibleNumeric(UiNumeric* numeric) : AccessibleValueControl(numeric, QAccessible::EditableText) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State shown = QAccessibleWidget::state();
+        shown.readOnly = true;
+        shown.focusable = false;
+        return shown;
+    }
+};
+
+QAccessibleInterface* accessibleControl(const QString& className, QObject* object) {
+    if (className == QLatin1String("UiKnob")) return new AccessibleKnob(static_cast<UiKnob*>(object));
+    if (className == QLatin1String("UiMeter")) return new AccessibleMeter(static_cast<UiMeter*>(object));
+    if (className == QLatin1String("UiNumeric")) return new AccessibleNumeric(static_cast<UiNumeric*>(object));
+    // Reached for a window class only when nothing more specific took it: a
+    // plain top-level widget (a panel, the trend) is a frame, not a filler.
+    if (className == QLatin1String("QWidget")) {
+        auto* widget = static_cast<QWidget*>(object);
+        if (widget->windowType() == Qt::Window) return new QAccessibleWidget(widget, QAccessible::Window);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void installAccessibleControls() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    QAccessible::installFactory(accessibleControl);
+}
+
+void announceValueChange(QWidget* widget, double value) {
+    if (!QAccessible::isActive()) return;
+    QAccessibleValueChangeEvent event(widget, value);
+    QAccessible::updateAccessibility(&event);
+}
