@@ -46,9 +46,17 @@ public:
     void setCurrentValue(const QVariant& value) override { control()->turnTo(value.toInt()); }
 };
 
+// A meter is a dial, as it looks, that the user cannot turn. (Qt's
+// Indicator role reaches AT-SPI as "unknown".)
 class AccessibleMeter : public AccessibleValueControl<UiMeter> {
 public:
-    explicit AccessibleMeter(UiMeter* meter) : AccessibleValueControl(meter, QAccessible::Indicator) {}
+    explicit AccessibleMeter(UiMeter* meter) : AccessibleValueControl(meter, QAccessible::Dial) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State shown = QAccessibleWidget::state();
+        shown.readOnly = true;
+        return shown;
+    }
 
 protected:
     QString valueText() const override {
@@ -57,15 +65,43 @@ protected:
     }
 };
 
-class AccessibleNumeric : public AccessibleValueControl<UiNumeric> {
+// Read-only text: a reader reads the shown text ("1A5") through the text
+// interface; there is no cursor and no selection.
+class AccessibleNumeric : public AccessibleValueControl<UiNumeric>, public QAccessibleTextInterface {
 public:
     explicit AccessibleNumeric(UiNumeric* numeric) : AccessibleValueControl(numeric, QAccessible::EditableText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return AccessibleValueControl::interface_cast(type);
+    }
 
     QAccessible::State state() const override {
         QAccessible::State shown = QAccessibleWidget::state();
         shown.readOnly = true;
         shown.focusable = false;
         return shown;
+    }
+
+    void selection(int, int* startOffset, int* endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int startOffset, int endOffset) const override {
+        return control()->displayText().mid(startOffset, endOffset - startOffset);
+    }
+    using AccessibleValueControl::text;
+    int characterCount() const override { return static_cast<int>(control()->displayText().size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* startOffset, int* endOffset) const override {
+        *startOffset = 0;
+        *endOffset = characterCount();
+        return {};
     }
 };
 

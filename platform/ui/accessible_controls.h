@@ -2,9 +2,10 @@
 // What a screen reader gets of the run-time's custom-drawn controls and
 // windows, through Qt's accessibility interfaces (AT-SPI on Linux):
 // - a knob is a dial whose value is its digit ("A"), settable;
-// - a meter is an indicator whose value reads "37.00, live" or "37.00,
+// - a meter is a read-only dial whose value reads "37.00, live" or "37.00,
 //   stale" after its name "Channel 1";
-// - a numeric display is read-only text with its shown text ("1A5");
+// - a numeric display is read-only text with its shown text ("1A5") and
+//   its number as value;
 // - a panel, and any other top-level window of the application, is a frame
 //   (a dialog stays a dialog).
 // Names come from the controls' labels (the panel loader sets them) or from

@@ -126,8 +126,8 @@ TEST_F(AccessTest, ScreenReaderGetsNamesRolesAndValues) {
     } controls[] = {
         {NUMERICKNOB_ID1, QAccessible::Dial, "ID high digit", "A"},
         {NUMERICKNOB_ID0, QAccessible::Dial, "ID low digit", "0"},
-        {NUMERICMETER1, QAccessible::Indicator, "Channel 1", "37.00, live"},
-        {NUMERICMETER2, QAccessible::Indicator, "Channel 2", "0.00, stale"},
+        {NUMERICMETER1, QAccessible::Dial, "Channel 1", "37.00, live"},
+        {NUMERICMETER2, QAccessible::Dial, "Channel 2", "0.00, stale"},
         {NUMERIC_DEC, QAccessible::EditableText, "decimal", "0"},
         {NUMERIC_DEC_2, QAccessible::EditableText, "hexadecimal", "1A5"},
         {NUMERIC_CH1_RAW, QAccessible::EditableText, "Channel 1 raw word", "0"},
@@ -141,11 +141,14 @@ TEST_F(AccessTest, ScreenReaderGetsNamesRolesAndValues) {
         EXPECT_EQ(control->role(), c.role) << c.name;
         EXPECT_EQ(control->text(QAccessible::Name), c.name);
         EXPECT_EQ(control->text(QAccessible::Value), c.value) << c.name;
-        if (c.role == QAccessible::EditableText) {
-            EXPECT_TRUE(control->state().readOnly) << c.name;
-        }
-        if (c.role == QAccessible::Dial || c.role == QAccessible::Indicator) {
+        const bool turnable = c.control == NUMERICKNOB_ID0 || c.control == NUMERICKNOB_ID1;
+        if (c.role == QAccessible::EditableText || c.role == QAccessible::Dial) {
+            EXPECT_EQ(control->state().readOnly, !turnable) << c.name;
             EXPECT_NE(control->valueInterface(), nullptr) << c.name;
+        }
+        if (c.role == QAccessible::EditableText) {
+            ASSERT_NE(control->textInterface(), nullptr) << c.name;
+            EXPECT_EQ(control->textInterface()->text(0, -1), c.value) << c.name;
         }
     }
     EXPECT_FALSE(QAccessible::queryAccessibleInterface(uiControlWidget(panel, NUMERICKNOB_ID0))
