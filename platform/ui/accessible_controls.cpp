@@ -58,6 +58,13 @@ public:
         return shown;
     }
 
+    // The reading goes into the description too: AT-SPI carries a value
+    // only as a number, and "stale" is half of what a reader must hear.
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Description) return valueText();
+        return AccessibleValueControl::text(kind);
+    }
+
 protected:
     QString valueText() const override {
         return control()->displayText() +
@@ -130,5 +137,12 @@ void installAccessibleControls() {
 void announceValueChange(QWidget* widget, double value) {
     if (!QAccessible::isActive()) return;
     QAccessibleValueChangeEvent event(widget, value);
+    QAccessible::updateAccessibility(&event);
+}
+
+void announceReadingChange(QWidget* meter, double value) {
+    if (!QAccessible::isActive()) return;
+    announceValueChange(meter, value);
+    QAccessibleEvent event(meter, QAccessible::DescriptionChanged);
     QAccessible::updateAccessibility(&event);
 }

@@ -2,8 +2,8 @@
 // What a screen reader gets of the run-time's custom-drawn controls and
 // windows, through Qt's accessibility interfaces (AT-SPI on Linux):
 // - a knob is a dial whose value is its digit ("A"), settable;
-// - a meter is a read-only dial whose value reads "37.00, live" or "37.00,
-//   stale" after its name "Channel 1";
+// - a meter is a read-only dial named "Channel 1" whose value text and
+//   description read "37.00, live" or "37.00, stale";
 // - a numeric display is read-only text with its shown text ("1A5") and
 //   its number as value;
 // - a panel, and any other top-level window of the application, is a frame
@@ -20,3 +20,6 @@ void installAccessibleControls();
 // Tells assistive technology that `widget`'s value is now `value`; nothing
 // when no assistive technology listens.
 void announceValueChange(QWidget* widget, double value);
+// The same for a meter, whose description says the reading and whether it
+// is live.
+void announceReadingChange(QWidget* meter, double value);

@@ -60,14 +60,14 @@ void UiMeter::announceReading() {
     const qint64 since = lastAnnounced_.isValid() ? lastAnnounced_.elapsed() : kAnnounceQuietMs;
     if (since >= kAnnounceQuietMs) {
         lastAnnounced_.start();
-        announceValueChange(this, value_);
+        announceReadingChange(this, value_);
         return;
     }
     announcePending_ = true;
     QTimer::singleShot(kAnnounceQuietMs - since, this, [this] {
         announcePending_ = false;
         lastAnnounced_.start();
-        announceValueChange(this, value_);
+        announceReadingChange(this, value_);
     });
 }
 

@@ -141,6 +141,9 @@ TEST_F(AccessTest, ScreenReaderGetsNamesRolesAndValues) {
         EXPECT_EQ(control->role(), c.role) << c.name;
         EXPECT_EQ(control->text(QAccessible::Name), c.name);
         EXPECT_EQ(control->text(QAccessible::Value), c.value) << c.name;
+        if (c.control == NUMERICMETER1 || c.control == NUMERICMETER2) {
+            EXPECT_EQ(control->text(QAccessible::Description), c.value) << c.name;
+        }
         const bool turnable = c.control == NUMERICKNOB_ID0 || c.control == NUMERICKNOB_ID1;
         if (c.role == QAccessible::EditableText || c.role == QAccessible::Dial) {
             EXPECT_EQ(control->state().readOnly, !turnable) << c.name;
