@@ -149,7 +149,7 @@ void TrendChart::paintPlot(QPainter& painter) {
     painter.setClipRect(plot);
     painter.setRenderHint(QPainter::Antialiasing, false);
     for (int channel = 0; channel < 2; ++channel) drawChannel(painter, plot, channel);
-    painter.setPen(hairline(palette().color(QPalette::Mid), Qt::DashLine));
+    painter.setPen(hairline(Qt::darkGray, Qt::DashLine));
     for (const double position : markPositions_) {
         const double x = plot.left() + position * plot.width();
         painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
