@@ -8,6 +8,7 @@ import sys
 import time
 
 import pyatspi
+from atspi_viewer import find_viewer
 from gi.repository import GLib
 
 failures = []
@@ -16,17 +17,6 @@ failures = []
 def check(condition, what):
     if not condition:
         failures.append(what)
-
-
-def find_viewer():
-    for _ in range(100):
-        desktop = pyatspi.Registry.getDesktop(0)
-        for i in range(desktop.childCount):
-            app = desktop.getChildAtIndex(i)
-            if app is not None and app.name == "kolvar-can-viewer" and app.childCount > 0:
-                return app
-        time.sleep(0.1)
-    sys.exit("FAIL: the viewer does not appear on the accessibility bus")
 
 
 def described(node):

@@ -9,25 +9,15 @@ import sys
 import time
 
 import pyatspi
+from atspi_viewer import find_viewer
 
 
 def fail(what):
     sys.exit(f"FAIL: {what}")
 
 
-def viewer():
-    for _ in range(100):
-        desktop = pyatspi.Registry.getDesktop(0)
-        for i in range(desktop.childCount):
-            app = desktop.getChildAtIndex(i)
-            if app is not None and app.name == "kolvar-can-viewer" and app.childCount > 0:
-                return app
-        time.sleep(0.1)
-    fail("the viewer does not appear on the accessibility bus")
-
-
 def panel_control(role, name):
-    frame = [w for w in viewer() if w is not None and w.name == "Kolvar CAN Viewer"][0]
+    frame = [w for w in find_viewer() if w is not None and w.name == "Kolvar CAN Viewer"][0]
     for child in frame:
         if child is not None and child.getRoleName() == role and child.name == name:
             return child
