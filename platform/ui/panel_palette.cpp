@@ -1,29 +1,11 @@
 #include "platform/ui/panel_palette.h"
 
-#include <cmath>
-
-namespace {
-// Relative luminance of an sRGB colour (WCAG 2).
-double luminance(const QColor& colour) {
-    auto linear = [](double channel) {
-        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
-}
-}  // namespace
-
-double contrastRatio(const QColor& a, const QColor& b) {
-    const double la = luminance(a);
-    const double lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
 QPalette panelPalette(const QColor& background) {
     const QColor ink(0x00, 0x00, 0x00);
     const QColor field(0xFF, 0xFF, 0xFF);
     const QColor button(0xE4, 0xE4, 0xE4);
     const QColor dimmedInk(0x5F, 0x5F, 0x5F);
-    const QColor focus(0x1F, 0x5F, 0xBF);  // 5.6 : 1 on the background, white text 6.3 : 1 on it
+    const QColor focus(0x1F, 0x5F, 0xBF);  // 5.3 : 1 on the background, white text 6.1 : 1 on it
 
     QPalette colours;
     for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {

@@ -14,7 +14,3 @@
 // A complete light palette around `background`, e.g. #F0F0F0: text black,
 // fields white, disabled text #5F5F5F (5.6 : 1 on #F0F0F0).
 QPalette panelPalette(const QColor& background);
-
-// WCAG 2 contrast ratio of two opaque colours, 1.0 (same luminance) to 21.0
-// (black on white): contrastRatio(Qt::black, Qt::white) == 21.0.
-double contrastRatio(const QColor& a, const QColor& b);

@@ -9,15 +9,31 @@
 #include <QLabel>
 #include <QPalette>
 #include <QTest>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "app/KolvarCanView.h"
 #include "panel_fixture.h"
 #include "platform/ui/dial.h"
-#include "platform/ui/panel_palette.h"
 
 namespace {
+
+// Relative luminance of an sRGB colour (WCAG 2).
+double luminance(const QColor& colour) {
+    auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+}
+
+// WCAG 2 contrast ratio: 1 (same luminance) to 21 (black on white).
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
 
 QPalette darkDesktop() {
     QPalette dark;
