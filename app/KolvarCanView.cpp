@@ -8,6 +8,7 @@
 
 #include "app/callback_names.h"
 #include "app/trend/trend_entry.h"
+#include "app/window_icon.h"
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
@@ -26,6 +27,7 @@ int main(int argc, char* argv[]) {
     // run-time and the panel loader say on standard error what failed.
     int status = 1;
     if (InitCVIRTE(nullptr, argv, &kolvarCanViewNames) != 0) {
+        setViewerWindowIcon();
         panelHandle.store(LoadPanel(0, "KolvarCanView.uir", PANEL));
         if (panelHandle.load() >= 0) {
             if (argc == 2 && std::strcmp(argv[1], "Lantern") == 0) debug = 1;

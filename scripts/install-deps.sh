@@ -6,18 +6,20 @@ set -euo pipefail
 
 build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-tools-dev qt6-charts-dev
             libgl-dev qt6-qpa-plugins)
-run_pkgs=(xvfb)
+# The SVG plugins draw the window icon from the icon file when no theme has it.
+run_pkgs=(xvfb libqt6svg6)
 # Rendering the icons, computing the package's dependencies.
 package_pkgs=(librsvg2-bin dpkg-dev file)
 # Checking the package: its validators and lintian.
 package_check_pkgs=(desktop-file-utils appstream man-db groff-base lintian)
 # QtSerialBus only for the test client of Qt's own virtual bus.
 test_pkgs=(qt6-serialbus-dev libqt6serialbus6 libgtest-dev googletest user-mode-linux kmod can-utils iproute2 procps
-           xvfb x11-utils xdotool wmctrl imagemagick clang libclang-rt-14-dev)
+           xvfb x11-utils xdotool wmctrl imagemagick clang libclang-rt-14-dev
+           dbus at-spi2-core python3-pyatspi)
 
 case "${1:-test}" in
   run)  wanted=("${build_pkgs[@]}" "${run_pkgs[@]}") ;;
-  test) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}" "${package_pkgs[@]}" "${package_check_pkgs[@]}") ;;
+  test) wanted=("${build_pkgs[@]}" "${run_pkgs[@]}" "${test_pkgs[@]}" "${package_pkgs[@]}" "${package_check_pkgs[@]}") ;;
   package) wanted=("${build_pkgs[@]}" "${package_pkgs[@]}") ;;
   *) echo "usage: $0 run|test|package" >&2; exit 2 ;;
 esac

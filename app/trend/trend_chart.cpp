@@ -4,9 +4,11 @@
 #include <QChart>
 #include <QGraphicsScene>
 #include <QLineSeries>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QValueAxis>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -15,7 +17,12 @@
 namespace {
 constexpr double kValueMin = -100.0;
 constexpr double kValueMax = 100.0;
+// The channels' colours on a light and on a dark chart: each at least 4.5 : 1
+// against its background.
 const QColor kChannelColours[2] = {QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x50, 0x10)};
+const QColor kChannelColoursOnDark[2] = {QColor(0x6f, 0xa8, 0xff), QColor(0xff, 0x9a, 0x5c)};
+
+bool isDark(const QColor& colour) { return colour.lightnessF() < 0.5; }
 
 double valueOfReading(int reading) { return scaleChannelWord(reading << 4); }
 
@@ -74,12 +81,43 @@ TrendChart::TrendChart(QWidget* parent) : QChartView(new QChart, parent) {
     }
     setRenderHint(QPainter::Antialiasing, false);
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(480, 260);
     overlay_ = new TraceWidget(viewport(), [this](QPainter& painter) { paintPlot(painter); });
     connect(c, &QChart::plotAreaChanged, this, &TrendChart::placeOverlay);
     // Anything the chart changes (a new span's labels, a resize) may reach
     // under the trace widget.
     connect(scene(), &QGraphicsScene::changed, this, &TrendChart::placeOverlay);
+    applyPalette();
+}
+
+void TrendChart::applyPalette() {
+    const QPalette& colours = palette();
+    const QColor ink = colours.color(QPalette::Text);
+    const QColor grid = colours.color(QPalette::Mid);
+    QChart* c = chart();
+    c->setTheme(isDark(colours.color(QPalette::Base)) ? QChart::ChartThemeDark : QChart::ChartThemeLight);
+    c->setBackgroundBrush(colours.brush(QPalette::Base));
+    c->setBackgroundPen(Qt::NoPen);
+    c->legend()->setLabelColor(ink);
+    for (QValueAxis* axis : {timeAxis_, valueAxis_}) {
+        axis->setLabelsColor(ink);
+        axis->setTitleBrush(ink);
+        axis->setLinePenColor(colours.color(QPalette::Dark));
+        axis->setGridLineColor(grid);
+    }
+    const bool dark = isDark(colours.color(QPalette::Base));
+    for (int channel = 0; channel < 2; ++channel)
+        legend_[channel]->setPen(
+            hairline(dark ? kChannelColoursOnDark[channel] : kChannelColours[channel], Qt::SolidLine));
+    setBackgroundBrush(colours.brush(QPalette::Base));
+    under_ = QPixmap();
+    overlay_->update();
+}
+
+void TrendChart::changeEvent(QEvent* event) {
+    QChartView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) applyPalette();
 }
 
 QRectF TrendChart::plotRect() const {
@@ -99,7 +137,7 @@ void TrendChart::paintPlot(QPainter& painter) {
         const qreal ratio = overlay_->devicePixelRatioF();
         under_ = QPixmap(overlay_->size() * ratio);
         under_.setDevicePixelRatio(ratio);
-        under_.fill(Qt::white);
+        under_.fill(palette().color(QPalette::Base));
         QPainter copy(&under_);
         copy.setRenderHints(renderHints());
         const QRectF target(QPointF(0, 0), QSizeF(overlay_->size()));
@@ -117,6 +155,11 @@ void TrendChart::paintPlot(QPainter& painter) {
         const double x = plot.left() + position * plot.width();
         painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
     }
+    if (cursor_ >= 0 && cursor_ < static_cast<int>(shown_.size())) {
+        const double x = plot.left() + (cursor_ + 0.5) * plot.width() / static_cast<double>(shown_.size());
+        painter.setPen(hairline(palette().color(QPalette::Highlight), Qt::SolidLine));
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    }
 }
 
 int TrendChart::columnCount() const { return std::max(1, static_cast<int>(chart()->plotArea().width())); }
@@ -132,6 +175,11 @@ void TrendChart::showColumns(const std::vector<TrendColumn>& columns, int64_t fr
         const double position = static_cast<double>(m.micros - fromMicros) / spanMicros;
         if (position >= 0.0 && position <= 1.0) markPositions_.push_back(position);
     }
+    if (cursor_ >= static_cast<int>(shown_.size())) cursor_ = static_cast<int>(shown_.size()) - 1;
+    if (cursor_ >= 0) {
+        const double columnSeconds = static_cast<double>(columnMicros_) / 1e6;
+        emit pointerValues(valuesText(cursor_, (cursor_ + 0.5 - static_cast<double>(shown_.size())) * columnSeconds));
+    }
     overlay_->update();
 }
 
@@ -142,7 +190,7 @@ void TrendChart::drawChannel(QPainter& painter, const QRectF& plot, int channel)
     const double columnWidth = plot.width() / static_cast<double>(shown_.size());
     const double yScale = plot.height() / (kValueMax - kValueMin);
     auto y = [&](int reading) { return plot.bottom() - (valueOfReading(reading) - kValueMin) * yScale; };
-    painter.setPen(hairline(kChannelColours[channel], Qt::SolidLine));
+    painter.setPen(hairline(legend_[channel]->pen().color(), Qt::SolidLine));
     auto flush = [&] {
         if (points_.size() == 1) painter.drawPoint(points_.front());
         else if (!points_.empty()) painter.drawPolyline(points_.data(), static_cast<int>(points_.size()));
@@ -177,13 +225,13 @@ void TrendChart::mouseMoveEvent(QMouseEvent* event) {
     const QPointF value = chart()->mapToValue(event->position());
     const double columnSeconds = static_cast<double>(columnMicros_) / 1e6;
     const double spanSeconds = columnSeconds * static_cast<double>(shown_.size());
-    const double k = std::floor((value.x() + spanSeconds) / columnSeconds);
-    if (shown_.empty() || k < 0 || k >= static_cast<double>(shown_.size())) {
-        emit pointerValues(QString());
-        return;
-    }
+    emit pointerValues(valuesText(std::floor((value.x() + spanSeconds) / columnSeconds), value.x()));
+}
+
+QString TrendChart::valuesText(double k, double seconds) const {
+    if (shown_.empty() || k < 0 || k >= static_cast<double>(shown_.size())) return QString();
     const TrendColumn& column = shown_[static_cast<size_t>(k)];
-    QString text = QStringLiteral("%1 s").arg(value.x(), 0, 'f', 2);
+    QString text = QStringLiteral("%1 s").arg(seconds, 0, 'f', 2);
     if (column.count == 0) {
         text += QStringLiteral("   no frame");
     } else {
@@ -197,10 +245,56 @@ void TrendChart::mouseMoveEvent(QMouseEvent* event) {
                               .arg(valueOfReading(ch.max), 0, 'f', 2);
         }
     }
-    emit pointerValues(text);
+    return text;
 }
 
 void TrendChart::leaveEvent(QEvent* event) {
     QChartView::leaveEvent(event);
+    if (cursor_ < 0) emit pointerValues(QString());
+}
+
+void TrendChart::keyPressEvent(QKeyEvent* event) {
+    const int count = static_cast<int>(shown_.size());
+    const int page = std::max(1, count / 10);
+    int next = cursor_ < 0 ? count - 1 : cursor_;
+    switch (event->key()) {
+    case Qt::Key_Left: next -= cursor_ < 0 ? 0 : 1; break;
+    case Qt::Key_Right: next += 1; break;
+    case Qt::Key_PageUp: next -= page; break;
+    case Qt::Key_PageDown: next += page; break;
+    case Qt::Key_Home: next = 0; break;
+    case Qt::Key_End: next = count - 1; break;
+    default: return QChartView::keyPressEvent(event);
+    }
+    if (count == 0) return;
+    cursor_ = std::clamp(next, 0, count - 1);
+    const double columnSeconds = static_cast<double>(columnMicros_) / 1e6;
+    emit pointerValues(valuesText(cursor_, (cursor_ + 0.5 - count) * columnSeconds));
+    overlay_->update();
+}
+
+void TrendChart::focusInEvent(QFocusEvent* event) {
+    QChartView::focusInEvent(event);
+    viewport()->update();
+}
+
+void TrendChart::focusOutEvent(QFocusEvent* event) {
+    QChartView::focusOutEvent(event);
+    cursor_ = -1;
     emit pointerValues(QString());
+    overlay_->update();
+    viewport()->update();
+}
+
+void TrendChart::drawForeground(QPainter* painter, const QRectF& rect) {
+    QChartView::drawForeground(painter, rect);
+    if (!hasFocus()) return;
+    // The focus frame runs along the chart's edge, outside the plot area.
+    painter->save();
+    QPen pen(palette().color(QPalette::Highlight), 2);
+    pen.setCosmetic(true);
+    painter->setPen(pen);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(sceneRect().adjusted(1, 1, -1, -1));
+    painter->restore();
 }

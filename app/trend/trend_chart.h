@@ -8,7 +8,11 @@
 // widget over its plot area, above a copy of what the chart drew there.
 // A Qt Charts series rebuilds its path and hit-test outline on every
 // replace, and a repaint of the chart paints all its items again: at 30
-// pictures a second either cost more than the trace itself. [main-thread]
+// pictures a second either cost more than the trace itself.
+// The chart takes the focus: Left and Right move a cursor over the columns
+// (Home, End to the ends), whose values it reports as the pointer's are,
+// and a focus frame shows it has the keys. Its colours follow the palette,
+// so a dark desktop gets a dark chart. [main-thread]
 
 #include <QChartView>
 #include <QPixmap>
@@ -33,12 +37,18 @@ public:
                      int64_t columnMicros, const std::vector<IdentifierMark>& marks);
 
 signals:
-    // What the trend shows under the mouse pointer, as one line of text.
+    // What the trend shows under the mouse pointer or at the keyboard's
+    // cursor, as one line of text.
     void pointerValues(const QString& text);
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void drawForeground(QPainter* painter, const QRectF& rect) override;
 
 private:
     // The plot area in the viewport's coordinates.
@@ -49,6 +59,10 @@ private:
     // The trace widget's picture: the chart under it, then traces and marks.
     void paintPlot(QPainter& painter);
     void drawChannel(QPainter& painter, const QRectF& plot, int channel);
+    // The values of column k (or "" outside the shown columns) at `seconds`.
+    QString valuesText(double k, double seconds) const;
+    // Takes the chart's, the axes' and the legend's colours from the palette.
+    void applyPalette();
 
     QValueAxis* timeAxis_;
     QValueAxis* valueAxis_;
@@ -61,4 +75,5 @@ private:
     std::vector<double> markPositions_;  // 0 (left edge) .. 1 (right edge)
     std::vector<QPointF> points_;        // reused between pictures
     int64_t columnMicros_ = 1;
+    int cursor_ = -1;  // the keyboard's column, -1 while it has none
 };

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
@@ -78,6 +79,10 @@ TrendWindow::TrendWindow(QWidget* parent)
     layout->addWidget(pointer_);
     layout->addWidget(message_);
     resize(720, 420);
+
+    // Esc and Ctrl+W close the trend window; Ctrl+Q (the panel's) ends the viewer.
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &QWidget::close);
 
     connect(span_, &QComboBox::currentIndexChanged, this, [this] { lastRedrawMicros_ = 0; redraw(); });
     connect(pause_, &QPushButton::toggled, this, [this](bool paused) {

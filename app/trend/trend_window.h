@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trend window, "Kolvar CAN Viewer — Trend": both channels over the last
-// 10 s, 60 s or 10 min, Pause, the values under the mouse pointer, Record…
-// / Stop (a candump -l log) and Export CSV…. While it is open it collects
+// 10 s, 60 s or 10 min, Pause, the values under the mouse pointer (or,
+// with the chart focused, at the column the arrow keys pick), Record…
+// / Stop (a candump -l log) and Export CSV…. Esc and Ctrl+W close it. It
+// keeps the desktop's palette, light or dark. While it is open it collects
 // the receive worker's accepted frames from trendTap(); closed, it collects
 // nothing and any recording stops. [main-thread]
 

@@ -51,6 +51,7 @@ public:
         if (greyed == greyed_) return;
         greyed_ = greyed;
         asWidget()->update();
+        greyedChanged();
     }
     bool greyed() const { return greyed_; }
 
@@ -63,6 +64,8 @@ protected:
         if (commitHandler_) commitHandler_();
     }
     void countPaint() { ++paintCount_; }
+    // Called after the greyed state changed, for controls that say it.
+    virtual void greyedChanged() {}
 
 private:
     std::function<void()> commitHandler_;

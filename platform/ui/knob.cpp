@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/accessible_controls.h"
 #include "platform/ui/digital_display.h"
 
 namespace {
@@ -34,6 +35,7 @@ bool UiKnob::setNumericValue(double value) {
     if (limited == value_) return true;
     value_ = limited;
     update();
+    announceValueChange(this, value_);
     return true;
 }
 
@@ -98,18 +100,41 @@ void UiKnob::wheelEvent(QWheelEvent* event) {
 }
 
 void UiKnob::keyPressEvent(QKeyEvent* event) {
+    // A page is a quarter of the scale: four steps of a hexadecimal digit.
+    const int page = std::max(1, (maximum_ - minimum_ + 1) / 4);
     switch (event->key()) {
     case Qt::Key_Up:
     case Qt::Key_Right:
         stepBy(1);
-        break;
+        return;
     case Qt::Key_Down:
     case Qt::Key_Left:
         stepBy(-1);
-        break;
+        return;
+    case Qt::Key_PageUp:
+        stepBy(page);
+        return;
+    case Qt::Key_PageDown:
+        stepBy(-page);
+        return;
+    case Qt::Key_Home:
+        stepBy(minimum_ - value_);
+        return;
+    case Qt::Key_End:
+        stepBy(maximum_ - value_);
+        return;
     default:
-        QWidget::keyPressEvent(event);
+        break;
     }
+    // A typed digit of the knob's own format goes straight to that value.
+    bool isDigit = false;
+    const int typed = event->text().size() == 1 ? event->text().toInt(&isDigit, hex_ ? 16 : 10) : 0;
+    const bool plain = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (isDigit && plain && typed >= minimum_ && typed <= maximum_) {
+        stepBy(typed - value_);
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void UiKnob::paintScale(QPainter& painter) const {
@@ -170,10 +195,12 @@ void UiKnob::paintEvent(QPaintEvent*) {
     paintKnob(painter);
     painter.restore();
 
+    // The focus ring: a solid ring in the highlight colour just outside the
+    // dial, clear of the scale's ticks.
     if (hasFocus()) {
-        painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
         painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(QRectF(dialRect_).adjusted(-2, -2, 2, 2));
+        painter.drawEllipse(QRectF(dialRect_).adjusted(-0.5, -0.5, 0.5, 0.5));
     }
     paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed());
 }

@@ -2,8 +2,10 @@
 #pragma once
 // Knob: an integer control drawn as a rotary knob on a scale, with a small
 // digital display of its value below the dial. The user turns it by dragging
-// or clicking with the mouse, with the wheel or with the arrow keys; each
-// finished change is committed (mouse release, wheel step, key step). The
+// or clicking with the mouse, with the wheel or with the keys (arrows one
+// step, Page Up/Down a quarter of the scale, Home/End to the ends, a typed
+// digit of the knob's format to that value); each finished change is
+// committed (mouse release, wheel step, key). The
 // value never leaves minimum..maximum. Definition properties: "minimum",
 // "maximum", "value", "format" ("hex" or "decimal", for the scale and the
 // display), "dialRect", "displayRect".
@@ -23,6 +25,11 @@ public:
     QString configureFromProperties() override;
 
     QString displayText() const { return textFor(value_); }
+    int minimum() const { return minimum_; }
+    int maximum() const { return maximum_; }
+    // Turns the knob to `value` (limited to the range) as the user does:
+    // a change is committed.
+    void turnTo(int value) { stepBy(value - value_); }
     QSize sizeHint() const override { return {84, 110}; }
 
 protected:

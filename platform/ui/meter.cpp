@@ -2,11 +2,14 @@
 #include "platform/ui/meter.h"
 
 #include <QPainter>
+#include <QAccessible>
 #include <QPainterPath>
+#include <QTimer>
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/accessible_controls.h"
 #include "platform/ui/digital_display.h"
 
 namespace {
@@ -19,6 +22,7 @@ constexpr double kScaleRadius = 78.0;
 constexpr double kHalfSweepDegrees = 50.0;
 constexpr int kMajorDivisions = 4;
 constexpr int kMinorPerMajor = 5;
+constexpr qint64 kAnnounceQuietMs = 250;
 }  // namespace
 
 // The cached static dial holds the face, arc, ticks and labels.
@@ -30,6 +34,7 @@ bool UiMeter::setNumericValue(double value) {
     if (limited == value_) return true;
     value_ = limited;
     update();
+    announceReading();
     return true;
 }
 
@@ -49,6 +54,22 @@ QString UiMeter::displayText() const {
     // A value just below zero would round to "-0.00"; show it as zero.
     const bool roundsToZero = std::abs(value_) < 0.5 * std::pow(10.0, -precision_);
     return QString::number(roundsToZero ? 0.0 : value_, 'f', precision_);
+}
+
+void UiMeter::announceReading() {
+    if (!QAccessible::isActive() || announcePending_) return;
+    const qint64 since = lastAnnounced_.isValid() ? lastAnnounced_.elapsed() : kAnnounceQuietMs;
+    if (since >= kAnnounceQuietMs) {
+        lastAnnounced_.start();
+        announceReadingChange(this, value_);
+        return;
+    }
+    announcePending_ = true;
+    QTimer::singleShot(kAnnounceQuietMs - since, this, [this] {
+        announcePending_ = false;
+        lastAnnounced_.start();
+        announceReadingChange(this, value_);
+    });
 }
 
 void UiMeter::paintFace(QPainter& painter) const {

@@ -6,6 +6,8 @@
 // "dialRect" and "displayRect" (where the dial and the digital display lie
 // inside the widget).
 
+#include <QElapsedTimer>
+
 #include "platform/ui/control_widget.h"
 #include "platform/ui/dial.h"
 
@@ -22,12 +24,20 @@ public:
 
     // The digital display's text, e.g. "-100.00".
     QString displayText() const;
+    double minimum() const { return minimum_; }
+    double maximum() const { return maximum_; }
     QSize sizeHint() const override { return {181, 125}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void greyedChanged() override { announceReading(); }
 
 private:
+    // Tells assistive technology the reading, at most 4 times a second: a
+    // meter may change at screen rate. A change inside the quiet time is
+    // told when it ends.
+    void announceReading();
+
     void paintFace(QPainter& painter) const;
     void paintNeedle(QPainter& painter) const;
 
@@ -35,4 +45,6 @@ private:
     double minimum_ = -100;
     double maximum_ = 100;
     int precision_ = 2;
+    QElapsedTimer lastAnnounced_;
+    bool announcePending_ = false;
 };

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/ui/accessible_controls.h"
 #include "platform/ui/digital_display.h"
 
 UiNumeric::UiNumeric(QWidget* parent) : QWidget(parent) {}
@@ -15,6 +16,7 @@ bool UiNumeric::setNumericValue(double value) {
     if (limited == value_) return true;
     value_ = limited;
     update();
+    announceValueChange(this, value_);
     return true;
 }
 

@@ -21,6 +21,8 @@ public:
 
     // The text the display shows, e.g. "FFFF".
     QString displayText() const;
+    double minimum() const { return minimum_; }
+    double maximum() const { return maximum_; }
     QSize sizeHint() const override { return {52, 21}; }
 
 protected:

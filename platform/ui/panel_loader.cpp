@@ -2,10 +2,12 @@
 #include "platform/ui/panel_loader.h"
 
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QSet>
 #include <QUiLoader>
 #include <QVariant>
+#include <algorithm>
 
 #include "platform/ui/command_button.h"
 #include "platform/ui/decoration.h"
@@ -73,6 +75,24 @@ void dispatchControlEvent(const std::weak_ptr<PanelRecord>& weakPanel, int contr
     --panel->dispatchDepth;
 }
 
+// A label left of its control ends at least kLabelGap pixels before it: a
+// text that would come closer ("CAN HARDWARE" at the panel's font) is set a
+// little tighter, by at most kMostTightening pixels between letters.
+constexpr int kLabelGap = 4;
+constexpr double kMostTightening = 0.6;
+
+void keepClearOf(QLabel& label, int controlLeft) {
+    const int room = controlLeft - kLabelGap - label.x();
+    const int width = QFontMetrics(label.font()).horizontalAdvance(label.text());
+    if (width <= room || label.text().size() < 2) return;
+    QFont tighter = label.font();
+    const double perGap = double(width - room) / double(label.text().size() - 1);
+    tighter.setLetterSpacing(QFont::AbsoluteSpacing, -std::min(perGap, kMostTightening));
+    label.setFont(tighter);
+    label.adjustSize();
+    label.resize(std::min(label.width(), std::max(room, 1)), label.height());
+}
+
 // Turns the definition's children into control records; returns what is
 // wrong, or an empty string. Sets *status for a missing callback name.
 QString collectControls(UiPanel& window, const std::shared_ptr<PanelRecord>& panel, int* status) {
@@ -117,10 +137,20 @@ QString collectControls(UiPanel& window, const std::shared_ptr<PanelRecord>& pan
             // A label beside its control, level with its top, is centred on
             // the control's height, so the texts of both share a line.
             if (label->y() == widget->y() && label->x() < widget->x()) {
+                keepClearOf(*label, widget->x());
                 label->resize(label->width(), widget->height());
                 label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             }
             record->label = label;
+            // The label names its control for a screen reader, and is its
+            // label relation. A toggle button's name is its caption, which
+            // says its state; the label then describes it.
+            label->setBuddy(widget);
+            if (control->kind() == ControlKind::ToggleButton) {
+                if (widget->accessibleDescription().isEmpty()) widget->setAccessibleDescription(labelText);
+            } else if (widget->accessibleName().isEmpty()) {
+                widget->setAccessibleName(labelText);
+            }
         }
         if (widget->property("visibleAtLoad").isValid() && !widget->property("visibleAtLoad").toBool()) {
             widget->setHidden(true);

@@ -5,20 +5,24 @@
 #include <QColor>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShortcut>
 #include <QVariant>
 
+#include "platform/ui/panel_palette.h"
 #include "platform/userint.h"
 
-UiPanel::UiPanel(QWidget* parent) : QWidget(parent) {}
+UiPanel::UiPanel(QWidget* parent) : QWidget(parent) {
+    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    quit->setContext(Qt::ApplicationShortcut);
+    connect(quit, &QShortcut::activated, this, &QWidget::close);
+}
 
 QString UiPanel::configureFromProperties() {
     if (property("background").isValid()) {
         const QColor background(property("background").toString());
         if (!background.isValid())
             return QStringLiteral("panel background '%1' is not a colour").arg(property("background").toString());
-        QPalette colours = palette();
-        colours.setColor(QPalette::Window, background);
-        setPalette(colours);
+        setPalette(panelPalette(background));
         setAutoFillBackground(true);
     }
     QFont text = font();
@@ -47,4 +51,12 @@ bool UiPanel::event(QEvent* event) {
 void UiPanel::closeEvent(QCloseEvent* event) {
     event->ignore();
     if (handler_) handler_(EVENT_CLOSE);
+}
+
+void UiPanel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Styles draw a focus frame only in a window whose focus has moved by
+    // keyboard; a panel is used from the keyboard from the start.
+    setAttribute(Qt::WA_KeyboardFocusChange);
+    if (!focusWidget()) focusNextChild();
 }

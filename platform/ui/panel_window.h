@@ -3,8 +3,12 @@
 // The top-level window of a panel. It turns the window system's activation
 // and close request into the run-time's panel events: a close request does
 // not close the window, it only reports EVENT_CLOSE; the window stays until
-// the panel is discarded. Definition properties: "panelId", "callback",
-// "background" (colour name), "position" (the window's first position from
+// the panel is discarded. Ctrl+Q, anywhere in the application, is the same
+// close request. From its first showing the window draws the keyboard focus
+// (the first control of the tab order has it), not only after the first Tab.
+// Definition properties: "panelId", "callback",
+// "background" (colour name; the panel takes a whole light palette around
+// it, see panel_palette.h), "position" (the window's first position from
 // the top-left corner of the screen's free area), "fontPixelSize",
 // "fontFamilies" (the first one installed is used).
 
@@ -25,6 +29,7 @@ public:
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     std::function<void(int)> handler_;

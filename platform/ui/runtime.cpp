@@ -2,6 +2,7 @@
 // Start of the run-time, the event loop and the status texts.
 #include "platform/ui/runtime.h"
 
+#include "platform/ui/accessible_controls.h"
 #include "platform/ui/deferred_calls.h"
 #include "platform/ui/pending_values.h"
 
@@ -157,6 +158,7 @@ int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
         return 0;
     }
     if (!startValueHandOver() || !startDeferredCalls()) return 0;
+    installAccessibleControls();
     nameTable = names;
     initialised.store(true);
     return 1;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ui/toggle_button.h"
 
+#include <QKeyEvent>
 #include <QVariant>
 
 UiToggleButton::UiToggleButton(QWidget* parent) : QPushButton(parent) {
@@ -26,3 +27,14 @@ QString UiToggleButton::configureFromProperties() {
 }
 
 void UiToggleButton::showCaption() { setText(isChecked() ? onText_ : offText_); }
+
+void UiToggleButton::keyPressEvent(QKeyEvent* event) {
+    // A push button outside a dialog ignores Return; a switch on a panel
+    // takes it like Space.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !event->isAutoRepeat() && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}

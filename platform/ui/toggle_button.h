@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Toggle button: a rectangular two-state button (0 off, 1 on) whose face shows
-// the off or the on caption ("offText", "onText" in the definition).
+// the off or the on caption ("offText", "onText" in the definition). Space,
+// Return and the keypad's Enter switch it, as a click does.
 
 #include <QPushButton>
 
@@ -17,6 +18,9 @@ public:
     double numericValue() const override { return isChecked() ? 1.0 : 0.0; }
     bool setNumericValue(double value) override;
     QString configureFromProperties() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void showCaption();

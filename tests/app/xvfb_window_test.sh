@@ -43,6 +43,9 @@ geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
 position=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Position: \([0-9]*,[0-9]*\).*/\1/p')
 [ "$position" = "40,40" ] || fail "window at '$position', expected the definition's 40,40 near the top-left corner"
 
+# The window carries the viewer's icon for the window manager and taskbars.
+xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (' || fail "the window has no _NET_WM_ICON"
+
 sleep 1  # let the first frame be painted
 import -window "$window" "$screenshot" || fail "screenshot failed"
 [ "$(identify -format '%wx%h' "$screenshot")" = "636x456" ] || fail "screenshot has the wrong size"

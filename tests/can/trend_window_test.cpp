@@ -165,6 +165,16 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
     EXPECT_TRUE(pointer.endsWith("Ch 1 49.99   Ch 2 -50.04")) << pointer.toStdString();
     QTest::mouseMove(chart.viewport(), QPoint(qRound(plot.center().x()), rows[0]));
     EXPECT_TRUE(pointer.endsWith("no frame")) << pointer.toStdString();
+
+    // The same values from the keyboard: a cursor over the columns.
+    chart.setFocus();
+    QTest::keyClick(&chart, Qt::Key_Home);
+    EXPECT_TRUE(pointer.endsWith("Ch 1 49.99   Ch 2 -50.04")) << pointer.toStdString();
+    for (int i = 0; i < 5; ++i) QTest::keyClick(&chart, Qt::Key_PageDown);
+    EXPECT_TRUE(pointer.endsWith("no frame")) << "half way lies in the silence: " << pointer.toStdString();
+    QTest::keyClick(&chart, Qt::Key_End);
+    QTest::keyClick(&chart, Qt::Key_Left);
+    EXPECT_TRUE(pointer.endsWith("Ch 1 49.99   Ch 2 -50.04")) << pointer.toStdString();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // that must not load.
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QWidget>
 #include <cstring>
@@ -57,6 +58,11 @@ TEST_F(PanelTest, EveryControlStartsAsDefined) {
             ASSERT_NE(label, nullptr);
             EXPECT_EQ(label->text(), QString::fromUtf8(expected.label));
             EXPECT_EQ(label->isHidden(), !expected.visible);
+            const QWidget* control = uiControlWidget(panel, expected.control);
+            if (label->y() == control->y()) {
+                const int textEnd = label->x() + QFontMetrics(label->font()).horizontalAdvance(label->text());
+                EXPECT_LE(textEnd, control->x() - 4) << "a label beside its control keeps clear of it";
+            }
         } else {
             EXPECT_EQ(label, nullptr);
         }

@@ -109,6 +109,30 @@ TEST_F(WidgetsTest, KnobFollowsTheMouseAndCommitsOnRelease) {
     EXPECT_EQ(valueOf(panel, NUMERICKNOB_ID1), 12);
 }
 
+TEST_F(WidgetsTest, KnobTakesPageEndAndDigitKeys) {
+    auto* knob = qobject_cast<UiKnob*>(uiControlWidget(panel, NUMERICKNOB_ID0));
+    ASSERT_NE(knob, nullptr);
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int value;  // after the key
+        int commits;
+    } keys[] = {
+        {Qt::Key_PageUp, Qt::NoModifier, 4, 1},  {Qt::Key_PageUp, Qt::NoModifier, 8, 2},
+        {Qt::Key_End, Qt::NoModifier, 15, 3},    {Qt::Key_PageUp, Qt::NoModifier, 15, 3},
+        {Qt::Key_PageDown, Qt::NoModifier, 11, 4}, {Qt::Key_Home, Qt::NoModifier, 0, 5},
+        {Qt::Key_Home, Qt::NoModifier, 0, 5},    {Qt::Key_A, Qt::NoModifier, 10, 6},
+        {Qt::Key_5, Qt::NoModifier, 5, 7},       {Qt::Key_5, Qt::KeypadModifier, 5, 7},
+        {Qt::Key_F, Qt::ShiftModifier, 15, 8},   {Qt::Key_3, Qt::ControlModifier, 15, 8},
+        {Qt::Key_G, Qt::NoModifier, 15, 8},
+    };
+    for (const auto& k : keys) {
+        QTest::keyClick(knob, k.key, k.modifiers);
+        EXPECT_EQ(valueOf(panel, NUMERICKNOB_ID0), k.value) << QKeySequence(k.key | k.modifiers).toString().toStdString();
+        EXPECT_EQ(commitsOf(NUMERICKNOB_ID0), k.commits) << QKeySequence(k.key).toString().toStdString();
+    }
+}
+
 TEST_F(WidgetsTest, RadioButtonsAreIndependent) {
     auto* pre0 = qobject_cast<QRadioButton*>(uiControlWidget(panel, RADIOBUTTON_PRE0));
     auto* pre2 = qobject_cast<QRadioButton*>(uiControlWidget(panel, RADIOBUTTON_PRE2));
@@ -137,6 +161,14 @@ TEST_F(WidgetsTest, BusButtonShowsItsStateOnItsFace) {
     EXPECT_EQ(SetCtrlVal(panel, BUS_BUTTON, 0), 0);
     EXPECT_EQ(button->text(), "OFF BUS");
     EXPECT_EQ(commitsOf(BUS_BUTTON), 1);
+    // Space, Return and the keypad's Enter switch it as a click does.
+    QTest::keyClick(button, Qt::Key_Return);
+    EXPECT_EQ(valueOf(panel, BUS_BUTTON), 1);
+    QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(valueOf(panel, BUS_BUTTON), 0);
+    QTest::keyClick(button, Qt::Key_Space);
+    EXPECT_EQ(valueOf(panel, BUS_BUTTON), 1);
+    EXPECT_EQ(commitsOf(BUS_BUTTON), 4);
 }
 
 TEST_F(WidgetsTest, RingCommitsTheUsersChoiceAndTakesNewEntries) {
