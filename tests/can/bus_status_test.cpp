@@ -27,6 +27,7 @@ TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
          false, false},
         {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s", "bus off", true, true},
         {canBUSSTATE_GONE, 0, 8, 300, "can0 · bit rate —", "can0 no longer exists", true, true},
+        {canBUSSTATE_CONNECTING, 0, 8, 300, "can0 · bit rate —", "connecting to can0", true, true},
         {canBUSSTATE_ERROR_ACTIVE, 500000, 1, 300, "can0 · 500 kbit/s",
          "0x1A5 carries 1 data bytes: no channel word", true, true},
     };
