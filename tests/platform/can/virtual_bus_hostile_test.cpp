@@ -223,6 +223,7 @@ TEST(VirtualBusHost, ClientsThatNeverReadAreDroppedAndWhatTheyHoldIsBounded) {
     ASSERT_EQ(canWaitConnected(handle, 2000), canOK);
     const uint64_t droppedBefore = VirtualBusServer::slowClientsDropped();
     const uint64_t refusedBefore = VirtualBusServer::refusedClients();
+    const long residentBefore = residentKb();
 
     constexpr int kSleepers = 50;
     std::vector<int> sleepers;
@@ -248,6 +249,8 @@ TEST(VirtualBusHost, ClientsThatNeverReadAreDroppedAndWhatTheyHoldIsBounded) {
     EXPECT_LE(VirtualBusServer::heldBytesPeak(), uint64_t{VirtualBusServer::kMaxHeldBytes + 64 * 1024});
     EXPECT_TRUE(wait([] { return VirtualBusServer::heldBytes() == 0; })) << VirtualBusServer::heldBytes();
     for (const int fd : sleepers) ::close(fd);
+    std::printf("held for clients at most %llu bytes; resident growth %ld kB\n",
+                static_cast<unsigned long long>(VirtualBusServer::heldBytesPeak()), residentKb() - residentBefore);
 
     // Its own channel and kMaxClients new connections: some are refused.
     std::vector<int> crowd;
