@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application shell: start-up, service mode, the panel's own events,
 // the second channel's visibility and the shutdown.
 #include "app/KolvarCanView.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Layout of the frames the benchmark senders write, shared by the senders and
 // the viewer driver that measures them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Fixed-size latency histogram: 10 µs buckets up to 200 ms, one overflow
 // bucket. Its memory never grows, so it cannot disturb the resident-size

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Benchmark of the viewer: idle cost, full bus load side by side with candump
-# (inside user-mode Linux on vcan0), latency, memory and start-up.
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Benchmark of the viewer: idle cost, full bus load and a paced stream side by
+# side with candump (inside user-mode Linux on vcan0), latency, memory,
+# start-up, and the trend window's CPU and memory.
 # Builds what it needs (release, in build-bench/), prints one table and exits
 # with 1 when a target is missed, 2 when a measurement could not be made.
 #
@@ -10,7 +12,7 @@
 # picks the measurements to make; a table with some left out is not a full run.
 #
 # Needs: cmake, ninja, Qt 6, user-mode-linux, can-utils,
-# iproute2, xvfb (scripts/install-deps.sh test installs them all).
+# iproute2, xvfb, xdotool (scripts/install-deps.sh test installs them all).
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvar-bench-flood: writes a paced stream of 8-byte frames on a SocketCAN
 // interface (vcan0 inside user-mode Linux), a mix of the viewer's chosen
 // identifier and other identifiers, in the layout of bench_frame.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvar-bench-send: writes a paced stream of 8-byte frames on a channel of
 // the CAN layer (on the host: the virtual bus), a mix of the viewer's chosen
 // identifier and other identifiers, in the layout of bench_frame.h, each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvar-bench-viewer: the real viewer (app::main with the real panel, CAN
 // layer and receive worker), driven for the benchmark.
 //

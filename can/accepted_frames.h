@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the receive worker accepted of the chosen identifier on the running
 // connection: how many frames, and of the last one its identifier, data

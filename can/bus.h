@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Bus connection control: opens the chosen channel at the chosen bit rate,
 // starts and stops the receive worker.

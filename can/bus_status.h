@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bus status line's words and the stale mark of the meters, decided from
 // what the CAN layer and the receive worker report. Plain C++, no Qt, no UI.

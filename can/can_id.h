@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The identifier controls: three switches (bits 8-10) and two hexadecimal
 // knobs (bits 0-7), composed with composeCanId (can/identifier.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The decimated view the trend draws: a time window cut into pixel columns,
 // and for each column and channel the first, last, smallest and largest

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A thread that writes one file for its owner, and that the owner can always
 // leave. cancel() makes the file's writes give up at once, also one that

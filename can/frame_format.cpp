@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "can/frame_format.h"
 
 const int32_t byte_order = 0;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Measurement frame layout and scaling. Plain C++, no Qt, no UI.
 //

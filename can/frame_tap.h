@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hand-over of the frames the receive worker accepts (those of the chosen
 // identifier) to the trend window and to the recording, each through a

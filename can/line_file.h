@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A file written in whole lines: each append writes a block of complete
 // lines; when a write fails part-way (disk full, file too large, device

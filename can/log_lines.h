@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Text forms of accepted frames: candump -l log lines for a recording and
 // CSV rows for an export of the trend. Plain C++, no Qt. [any-thread]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Recording of the accepted frames to a candump -l log, written by a thread
 // of its own fed by recordTap(): neither the receive worker nor the UI thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Bounded single-producer single-consumer ring, allocated once, lock-free:
 // the producer never waits for the consumer. When the ring is full, tryPush

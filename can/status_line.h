@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bus status line (BUS_STATUS_LINE) and the stale mark of the meters'
 // and raw words' displays, refreshed by a run-time timer: 4 times a second

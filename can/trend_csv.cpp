@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "can/trend_csv.h"
 
 #include "can/line_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Export of what the trend holds as CSV (time_s,ch1,ch2,word1,word2), for a
 // spreadsheet. Plain C++, no Qt. [any-thread]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the trend holds: the accepted frames' arrival times and channel words
 // in a ring allocated once, oldest overwritten when full, and the places

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main panel's contract, shared by the application shell (which loads the
 // panel) and the CAN code (whose callbacks and worker address its controls):

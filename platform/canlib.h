@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // CAN driver layer: numbered channels over SocketCAN interfaces (raw CAN
 // sockets) and a virtual bus shared by the processes of one machine (over

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // User-interface run-time: panels, controls, the event loop, the standard
 // output window and a thread pool, built on Qt 6 Widgets.

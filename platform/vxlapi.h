@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Second vendor's driver: the system only opens and closes it. There is no
 // hardware behind it on this platform; the layer keeps the open state so

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the viewer and the device simulator, starts the simulator on virtual
 # channel 0 and then the viewer, both on the virtual bus. Extra arguments go
 # to the viewer (e.g. "Lantern" for the service mode).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One offscreen QApplication for all tests of a binary, created before any
 // widget or CAN device.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trend's drawing: channel 1 and channel 2 on -100 .. +100 against the
 // seconds before now, from a decimated view (per pixel column a stroke from

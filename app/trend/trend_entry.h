@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trend window's place in the program: the "Trend" button's callback
 // opens or raises it; closing the main panel closes it. [main-thread]

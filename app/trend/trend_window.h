@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The trend window, "Kolvar CAN Viewer — Trend": both channels over the last
 // 10 s, 60 s or 10 min, Pause, the values under the mouse pointer, Record…

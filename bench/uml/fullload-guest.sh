@@ -1,6 +1,7 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Init of the user-mode Linux guest for the full-load run (started by
-# bench/uml/fullload.sh). The guest sees the host's files through hostfs.
+# bench/run.sh). The guest sees the host's files through hostfs.
 # Environment, from the kernel command line:
 #   BENCH_BIN     directory of kolvar-bench-flood and kolvar-bench-viewer
 #   BENCH_OUT     directory for the results (on the host)

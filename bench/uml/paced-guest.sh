@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Init of the user-mode Linux guest for the paced run (started by
 # bench/run.sh). The real viewer runs on an X server of the guest's own, is
 # switched on by a click on its bus button, and receives the same cangen

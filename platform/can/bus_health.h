@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the kernel says about a SocketCAN interface beyond its frames: up or
 // down, present or deleted, the controller's state and its bit timing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CAN driver API: a handle table over open channels, each with its
 // receive and transmit queues, and the I/O thread that owns the devices.
 #include "platform/canlib.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The numbered channels the layer offers: SocketCAN interfaces sorted by
 // name, then the two channels of the virtual bus. KOLVAR_CAN_CHANNELS narrows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The bus state that a channel's error frames report. Plain C++, no Qt.
 

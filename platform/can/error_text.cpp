@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Texts of the layer's statuses (each at most 49 characters).
 #include "platform/canlib.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Fixed-capacity FIFO of frames, allocated once. Not thread-safe: the owner
 // holds its own lock around every call.

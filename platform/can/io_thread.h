@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The layer's one I/O thread: a long-lived thread with its own event loop on
 // which every bus device is created, used and destroyed. It starts on first

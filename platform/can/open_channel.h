@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // State of one open channel, shared between the callers of the API (through
 // the handle table) and the I/O thread. It outlives the handle while a call

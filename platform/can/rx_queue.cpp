@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/rx_queue.h"
 
 #include "platform/canlib.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Receive queue of one open channel: a bounded FIFO filled in batches (by the
 // I/O thread for the virtual bus, by the reading thread from the socket for

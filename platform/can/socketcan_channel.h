@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One SocketCAN channel, read and written straight on its raw CAN socket by
 // the calling thread. A waiting read sleeps in poll() on the socket itself

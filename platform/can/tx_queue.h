@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Transmit queue of one open channel: callers append without blocking, the
 // I/O thread takes everything queued at once. [any-thread]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/virtual_bus_client.h"
 
 #include "platform/can/virtual_bus_server.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // [io-thread] One open channel's connection to the virtual bus: a TCP client
 // of the host on loopback (in this process or another). It makes sure this

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/virtual_bus_protocol.h"
 
 #include "platform/canlib.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The virtual bus's line protocol, as Qt's "virtualcan" plugin speaks it, so
 // that programs built on that plugin share a bus with ours. Plain C++, no Qt:

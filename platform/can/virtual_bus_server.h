@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // [io-thread] The host of the virtual bus: a TCP server on loopback that
 // relays each client's frames to every other client on the same interface.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Command button: a push button that reports a commit each time the user
 // presses it ("text" is its caption). An optional "shortcutKey" in the

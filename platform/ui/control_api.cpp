@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Control values, attributes and ring entries.
 #include <QLabel>
 #include <algorithm>

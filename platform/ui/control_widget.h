@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the run-time needs of every control widget on a panel, whatever its
 // kind: its value as a number, the range and a commit notification.

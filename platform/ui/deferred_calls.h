@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Calls other threads ask the main thread to run once (PostDeferredCall).
 // They are queued under a mutex and the main thread is woken through an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the meter and the knob share: a dial inside the widget ("dialRect")
 // with a digital display below it ("displayRect"), a scale that sweeps

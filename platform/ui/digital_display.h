@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The small sunken value field shared by numeric displays, meters and knobs.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fmt: the one formatting form the program uses, "%s<%s%i".
 #include <cstdarg>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Knob: an integer control drawn as a rotary knob on a scale, with a small
 // digital display of its value below the dial. The user turns it by dragging

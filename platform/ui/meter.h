@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Meter: a floating-point indicator drawn as a dial with a needle and a
 // scale, with a digital display of the value below the dial. Definition

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Numeric display: an indicator field that shows an unsigned integer in
 // decimal or hexadecimal (65535 -> "FFFF"). Definition properties: "format"

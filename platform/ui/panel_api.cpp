@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // LoadPanel, DisplayPanel, DiscardPanel and MessagePopup.
 #include <QFile>
 #include <QFileInfo>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Builds a panel from its definition: a Qt Designer .ui file whose top-level
 // widget is a UiPanel and whose direct children are the controls. Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The loaded panels and their controls, shared between the main thread and
 // the threads that set values. A panel record is immutable after loading,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The top-level window of a panel. It turns the window system's activation
 // and close request into the run-time's panel events: a close request does

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hand-over of control values from other threads to the main thread. Each
 // control keeps only its latest value; each panel has at most one wake-up

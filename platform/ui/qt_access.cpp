@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ui/qt_access.h"
 
 #include "platform/ui/control_widget.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Qt-side access to loaded panels, for tests and benchmarks only; the
 // program itself uses platform/userint.h.

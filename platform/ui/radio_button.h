@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Radio button: a small round two-state button with its caption to the right.
 // Not exclusive: each one keeps its state when another is switched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Ring: a drop-down selector whose entries each carry an integer value.
 // The control's value is the selected entry's value.

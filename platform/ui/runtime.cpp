@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start of the run-time, the event loop and the status texts.
 #include "platform/ui/runtime.h"
 
@@ -6,6 +7,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QThread>
 #include <atomic>
 #include <cstdio>
@@ -29,19 +32,39 @@ std::vector<QEventLoop*> runningLoops;
 QtMessageHandler handlerBeforeStart = nullptr;
 
 // Qt ends the process with abort() (status 134, a core dump on some systems)
-// when no platform plugin starts, typically because there is no display.
-// While the application object is built, its platform messages are held
-// back; a fatal one is replaced by one line that says which display failed,
-// and the process ends with status 1.
+// when no platform plugin starts: because there is no display, or because
+// the X11 plugin is not installed, which no display can mend. While the
+// application object is built, its platform messages are held back; a fatal
+// one is replaced by one line that says which of the two failed, and the
+// process ends with status 1.
+#ifdef KOLVAR_X11_PLUGIN_PACKAGE
+constexpr const char* kX11PluginSource = "; it comes with the Debian package " KOLVAR_X11_PLUGIN_PACKAGE;
+#else
+constexpr const char* kX11PluginSource = "";
+#endif
+
+bool x11PluginMissing() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform && std::strcmp(platform, "xcb") != 0) return false;
+    return !QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/libqxcb.so");
+}
+
 void startUpMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtFatalMsg) {
-        const char* display = std::getenv("DISPLAY");
-        const std::string which = display && *display ? std::string("the display \"") + display + "\""
-                                                      : std::string("a display (DISPLAY is not set)");
-        std::fprintf(stderr,
-                     "user interface: cannot open %s; run the viewer in a desktop session or under "
-                     "xvfb-run\n",
-                     which.c_str());
+        if (x11PluginMissing()) {
+            std::fprintf(stderr,
+                         "user interface: the Qt platform plugin \"xcb\" (platforms/libqxcb.so) is not "
+                         "installed%s\n",
+                         kX11PluginSource);
+        } else {
+            const char* display = std::getenv("DISPLAY");
+            const std::string which = display && *display ? std::string("the display \"") + display + "\""
+                                                          : std::string("a display (DISPLAY is not set)");
+            std::fprintf(stderr,
+                         "user interface: cannot open %s; run the viewer in a desktop session or under "
+                         "xvfb-run\n",
+                         which.c_str());
+        }
         std::fflush(stderr);
         std::_Exit(1);
     }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Run-time state shared by the platform/ui sources: the name table handed
 // over at initialisation and the main thread.

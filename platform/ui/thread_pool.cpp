@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The default thread pool: functions run once on a pool thread; callers may
 // wait for one to return, or forget its id and let it run on. An idle pool
 // thread takes the next function; when none is idle a new thread joins.

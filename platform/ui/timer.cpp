@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Timers: callbacks the event loop runs at an interval on the main thread.
 #include <QTimer>
 #include <map>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Toggle button: a rectangular two-state button (0 off, 1 on) whose face shows
 // the off or the on caption ("offText", "onText" in the definition).

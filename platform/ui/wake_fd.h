@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main thread's wake-up from other threads: an eventfd they write a
 // count to, watched by a socket notifier on the main thread. Writing it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The second vendor's driver has no hardware on this platform; only its open
 // state is kept.
 #include "platform/vxlapi.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole program in process: start-up state, service mode, the second
 // channel's visibility and the shutdown.
 #include <gtest/gtest.h>

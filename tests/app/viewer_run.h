@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs the whole program (app::main) inside the test process, offscreen,
 // with a private virtual CAN bus, and lets a test act while its event loop

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the viewer as a user would, on a private X server: finds its window by
 # the title, saves a screenshot, asks the window to close as a window manager
 # does, and expects exit status 0.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The other processes on the bus in the measurement tests, and the private
 // virtual bus this test process shares with them: a port of its own, so that

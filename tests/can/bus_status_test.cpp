@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status line's words where the in-process and user-mode Linux tests
 // cannot reach: real controllers' states and a bit rate other than chosen.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding of the two channel words and their scaling onto -100..+100, over
 // the edges of the 12-bit reading and for both byte orders.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A second process on the bus for the measurement tests: floods a channel
 // with frames, or sends numbered frames and prints when each one left.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The identifier arithmetic on its own, at its bit edges.
 #include <gtest/gtest.h>
 

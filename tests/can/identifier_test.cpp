@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Identifier composition through the real controls: clicks on the switches,
 // arrow keys on the knobs, and what the two identifier displays then show.
 #include <gtest/gtest.h>

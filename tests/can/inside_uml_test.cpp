@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Interface selection and the road of one frame on real SocketCAN
 // interfaces. Runs inside user-mode Linux, which creates vcan0 .. vcan(N-1)
 // (see tests/uml/uml-run.sh); KOLVAR_MEAS_EXPECT_ENTRIES names the number of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Interface selection on the real panel: the channel list the CAN layer's
 // count gives, the second vendor's driver, and what happens to a running
 // connection or a stale button state when the interface changes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's real main panel, loaded offscreen with the program's own
 // callbacks and brought up the way the start-up does: interface selection,

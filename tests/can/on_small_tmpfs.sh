@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs COMMAND with KOLVAR_SMALL_FS naming the root of a freshly mounted
 # tmpfs of SIZE (mount options' size=, e.g. 16k): a real file system that
 # fills up. Needs root; meant for the user-mode Linux guest.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvar-recording-viewer: the whole viewer (app::main, offscreen, on the
 // virtual bus its environment names) as a second program on the bus. Once
 // the panel is up it switches the bus on with the bus button, opens the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The road of one frame on the virtual bus: another process sends, the
 // worker filters and decodes, the real panel shows; and the connection's
 // life: stops at awkward moments, many cycles, a silent bus.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend's plain parts: decimation, the worker's hand-over ring, the CSV
 // export and a recording whose file stops taking writes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The trend window on the real panel, fed by the real worker from the
 // simulator on the virtual bus: a recording plays back through the
 // simulator into a second viewer program, which records the same frames,

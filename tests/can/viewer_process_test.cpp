@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole program as a user meets it: kolvar-can-viewer on a virtual X
 // server, its bus button clicked with the pointer, its window closed as a
 // window manager would, its standard output, error and exit status read.

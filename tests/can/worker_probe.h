@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the tests can see of the receive worker from outside: whether it
 // still refreshes the displays, and the CPU time of the threads it may run

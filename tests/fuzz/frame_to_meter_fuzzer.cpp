@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: the road from received frames to the values shown.
 // The input drives a receive queue (a small one, so that it overflows)
 // through batches of frames, filtered and unfiltered reads and bus on/off;

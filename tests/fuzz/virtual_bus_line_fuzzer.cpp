@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target: every byte a virtual bus peer can send. The input is cut
 // into chunks of varying size (as TCP delivers it), split into lines and
 // parsed as a client's command and as a host's frame line. Whatever is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults of the virtual bus during a connection: the process that hosts the
 // bus exits mid-stream, and the device simulator is killed mid-stream while
 // the viewer hosts it. The viewer must not crash; frames flow again once a

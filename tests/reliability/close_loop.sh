@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Closes the viewer as a window manager does, again and again, at a random
 # moment 0 to 1.5 s after the bus was switched on, with a busy process per
 # core competing for the CPU. Every run must end with status 0 within one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bad command lines, out of process on a virtual X server (display :97):
 // every pattern of the start-up's single word, plus the longest words the
 // system lets through, non-UTF-8 bytes and words that Qt would take for its

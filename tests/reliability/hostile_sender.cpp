@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvar-hostile-sender NAME COUNT SEED
 // Sends COUNT random frames on the layer's channel NAME ("virtual 0",
 // "vcan0"): random standard and extended identifiers, lengths 0 to 8,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile bus traffic on the virtual bus: a million random frames from
 // another process, among them the chosen identifier as extended, remote and
 // short frames. The property: every value the worker shows comes from a

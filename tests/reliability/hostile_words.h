@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The mark that the hostile-traffic tests put on the frames of the chosen
 // identifier: the channel-2 word is a fixed scramble of the channel-1 word.

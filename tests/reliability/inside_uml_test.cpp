@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Faults and hostile traffic on real SocketCAN, inside user-mode Linux
 // (tests/uml/uml-run.sh with vcan0): the interface is set down and deleted
 // during a connection and comes back; and random frames of every kind from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Counts what a connection could leave behind in this process: threads,
 // open file descriptors and channels still open in the CAN layer.

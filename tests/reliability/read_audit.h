@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Watches the receive worker from the linker's side: the test binary is
 // linked with --wrap for the CAN layer's three reads and for the two

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection stress on the real panel offscreen, with a flood on the
 // virtual bus from another process: thousands of on/off cycles with the
 // identifier changing under a running worker, interface switches while a

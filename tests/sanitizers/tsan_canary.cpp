@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Proves that ThreadSanitizer still sees races under Qt's event loop. A
 // control callback of a real panel, dispatched by the event loop on the UI
 // thread, writes a plain int that a thread of the run-time's pool reads

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What every sending peer program of the tests does the same way: going on
 // the bus on one channel, writing through a full transmit queue, and saying

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the shell tests that run the viewer out of process: starts a
 # private X server, points the viewer at it and at a private virtual bus,
 # and waits for the viewer to end.

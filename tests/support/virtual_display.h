@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A private X server (Xvfb) on a fixed display number for tests that run the
 // viewer out of process.

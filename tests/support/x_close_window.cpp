@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Asks an X window to close the way a window manager's close button does: a
 // WM_PROTOCOLS client message carrying WM_DELETE_WINDOW.
 // Usage: kolvar-x-close-window <window id, decimal or 0x hex>; exit status 0

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frame layout, waveforms and the cansend/candump text forms.
 #include "tools/device_sim/sim_frame.h"
 #include "tools/device_sim/waveform.h"

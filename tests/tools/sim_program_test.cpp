@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvar-device-sim as a program: exit statuses and messages, and the frames
 // it puts on the virtual bus (received here through the CAN layer).
 #include "platform/canlib.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # CTest wrapper around uml-run.sh: user-mode Linux that cannot start (125)
 # is a skip on a developer machine and a failure in CI (CI=true).
 "$(dirname "$0")/uml-run.sh" "$@"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one command inside user-mode Linux that boots on the host's root file
 # system, with SocketCAN (can, can-raw, can-dev, vcan) loaded and vcan
 # interfaces up, so that SocketCAN tests run on hosts whose kernel lacks

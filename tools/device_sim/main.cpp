@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvar-device-sim: plays the measuring device on a CAN channel through the
 // layer's canWrite: a stream of measurement frames, a replayed candump log,
 // or a few given frames.

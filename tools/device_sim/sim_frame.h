@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Frames as the measuring device sends them, and the cansend/candump text
 // forms of a frame. Plain C++, no Qt.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The simulator's one way of reading numbers from the command line and from
 // logs. Plain C++, no Qt.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/device_sim/sim_options.h"
 
 #include "tools/device_sim/sim_number.h"
@@ -42,7 +43,7 @@ std::string simUsage() {
            "  --replay FILE       play a `candump -l` log in its own timing, then exit\n"
            "  --send ID#DATA      send this frame once (cansend syntax, repeatable, in\n"
            "                      order), then exit; e.g. --send 1A5#F0FF100000000000\n"
-           "  --help              this text\n"
+           "  --help, -h          this text\n"
            "A stream pauses on SIGUSR1 and resumes on the next SIGUSR1.\n"
            "\n"
            "Exit status: 0 done or stopped by SIGINT/SIGTERM, 1 channel or bus cannot be\n"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Waveforms the simulator plays on a measurement channel. Plain C++, no Qt.
 //

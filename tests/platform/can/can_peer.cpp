@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kolvar-can-peer: the other node on the bus for the layer's tests. Prints
 // "ready" once its channel is on the bus, then:
 //   hold NAME                   stays on the bus until stdin closes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Channel order and the KOLVAR_CAN_CHANNELS / KOLVAR_VIRTUALCAN_PORT switches.
 #include "platform/can/channel_list.h"
 

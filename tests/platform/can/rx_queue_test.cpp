@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receive queue's rules, in one process: matching, skipping, the bound,
 // time-outs and wake-ups.
 #include "platform/can/rx_queue.h"

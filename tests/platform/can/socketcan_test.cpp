@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CAN layer on real SocketCAN. Runs inside user-mode Linux (uml-run.sh
 // creates vcan0 and vcan1, or none); on a host without those interfaces the
 // tests skip.

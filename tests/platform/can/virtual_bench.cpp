@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frames per second the virtual bus carries from one process to another:
 // the device simulator sends N frames as fast as it is allowed (100000/s),
 // this process takes them with canReadWait and reports the rate between the

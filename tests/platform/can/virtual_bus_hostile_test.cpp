@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hostile clients on the virtual bus, hosted by this process, while the
 // device simulator streams to it and to a viewer process (the real panel,
 // driven offscreen): malformed lines, random bytes, a 100 MB line and 1,000

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The layer on the virtual bus, with the other nodes in other processes (the
 // device simulator and kolvar-can-peer). Each test process gets a bus of its
 // own through KOLVAR_VIRTUALCAN_PORT. A client of Qt's own virtual-bus plugin

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Values set from other threads: never blocking, bounded, the latest shown.
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window system's requests on a shown panel reach the panel callback.
 #include <QApplication>
 #include <QElapsedTimer>

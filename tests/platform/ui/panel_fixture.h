@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Loads the application's panel definition with a name table of recording
 // callbacks, so that the run-time can be tested without the application.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panel as loaded from the application's definition, and definitions
 // that must not load.
 #include <QApplication>

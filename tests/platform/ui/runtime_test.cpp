@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Event loop, thread pool, formatting and status texts.
 #include <QApplication>
 #include <QTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The controls as a user operates them: each finished change is committed to
 // the control's callback, and the values stay within their ranges.
 #include <QAbstractItemView>
