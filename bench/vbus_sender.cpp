@@ -88,6 +88,8 @@ int main(int argc, char* argv[]) {
     if (handle < 0) return fail("canOpenChannel", handle);
     status = canBusOn(handle);
     if (status != canOK) return fail("canBusOn", status);
+    status = canWaitConnected(handle, 2000);
+    if (status != canOK) return fail("canWaitConnected", status);
     // Frames written before the bus connection stands are lost: let it settle.
     sleepUntilMicros(bench::monotonicMicros() + kSettleMicros);
     std::printf("ready\n");

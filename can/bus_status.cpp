@@ -32,6 +32,7 @@ const char* stateText(int busState) {
     case canBUSSTATE_DOWN: return "interface down";
     case canBUSSTATE_GONE: return "interface deleted";
     case canBUSSTATE_UNREACHABLE: return "unreachable";
+    case canBUSSTATE_CONNECTING: return "connecting";
     default: return "unknown state";
     }
 }
@@ -44,6 +45,7 @@ std::string busReason(const BusStatusInputs& in, const std::string& name) {
     case canBUSSTATE_DOWN: return name + " is down";
     case canBUSSTATE_GONE: return name + " no longer exists";
     case canBUSSTATE_UNREACHABLE: return name + " cannot be reached";
+    case canBUSSTATE_CONNECTING: return "connecting to " + name;
     default: return {};
     }
 }

@@ -2,56 +2,55 @@
 #pragma once
 // Recording of the accepted frames to a candump -l log, written by a thread
 // of its own fed by recordTap(): neither the receive worker nor the UI thread
-// ever waits for the disk. A write failure stops the recording; the file
-// keeps the whole lines written before it. Plain C++, no Qt.
+// ever waits for the disk, not even to create the file (a FIFO, a stalled
+// network share). A write failure stops the recording; the file keeps the
+// whole lines written before it. Plain C++, no Qt.
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
-#include "can/line_file.h"
+#include "can/file_job.h"
 
 class Recorder {
 public:
+    // How long stop() lets the writer finish what the tap holds before it
+    // cancels the writes: a reader that takes nothing does not hold Stop.
+    static constexpr std::chrono::milliseconds kFinishWait{200};
+
     Recorder() = default;
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
     ~Recorder() { stop(); }
 
-    // [main-thread] Creates `path`, opens recordTap() and starts the writer.
-    // Lines carry `interface` and arrival times moved onto the wall clock by
-    // adding `wallMinusMonotonicMicros`. False, with the reason in *error,
-    // when the file cannot be created.
+    // [main-thread] Opens recordTap() and starts the writer, which creates
+    // `path`. Lines carry `interface` and arrival times moved onto the wall
+    // clock by adding `wallMinusMonotonicMicros`. False, with the reason in
+    // *error, when no writer thread could start; a file that cannot be
+    // created ends the recording at once: recording() turns false and
+    // failure() says why, with opened() false.
     bool start(const std::string& path, const std::string& interface,
                int64_t wallMinusMonotonicMicros, std::string* error);
     // [main-thread] Closes the tap, writes what it still holds and closes the
-    // file. Harmless when not recording.
+    // file. Returns within about 2 x kFinishWait whatever the file does: a
+    // writer still waiting on it then is cancelled and left to end by
+    // itself. Harmless when not recording.
     void stop();
 
-    // [any-thread] True from start() until stop() or a failure.
-    bool recording() const { return recording_.load(); }
-    // [any-thread] Lines written so far.
-    uint64_t lines() const { return lines_.load(); }
+    // [main-thread] True from start() until stop() or a failure.
+    bool recording() const;
+    // [main-thread] True once the file was created.
+    bool opened() const;
+    // [main-thread] Lines written so far.
+    uint64_t lines() const;
     // [main-thread] The failure that ended the recording (empty if none),
     // e.g. "No space left on device".
     std::string failure() const;
 
 private:
-    void run();
-    bool writePending();
-
-    LineFile file_;
-    std::string interface_;
-    int64_t wallOffset_ = 0;
-    std::string block_;
-    std::thread writer_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopRequested_ = false;  // guarded by mutex_
-    std::string failure_;         // guarded by mutex_
-    std::atomic<bool> recording_{false};
-    std::atomic<uint64_t> lines_{0};
+    struct Session;
+    std::shared_ptr<Session> session_;
+    FileJob writer_;
 };

@@ -5,9 +5,9 @@
 #include "can/log_lines.h"
 
 bool writeTrendCsv(const std::string& path, const std::vector<TrendSample>& samples,
-                   std::string* error) {
+                   std::string* error, int cancelFd) {
     LineFile file;
-    bool ok = file.open(path);
+    bool ok = file.open(path, cancelFd);
     std::string block(kTrendCsvHeader);
     const int64_t first = samples.empty() ? 0 : samples.front().micros;
     for (size_t i = 0; ok && i < samples.size(); ++i) {

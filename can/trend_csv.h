@@ -9,7 +9,8 @@
 #include "can/trend_samples.h"
 
 // Writes the header and one row per sample, times counted from the first
-// sample. False, with the reason in *error, when the file cannot be written;
-// it then ends with a whole row.
+// sample. False, with the reason in *error, when the file cannot be written
+// or the export is cancelled through `cancelFd` (see LineFile::open); it then
+// ends with a whole row.
 bool writeTrendCsv(const std::string& path, const std::vector<TrendSample>& samples,
-                   std::string* error);
+                   std::string* error, int cancelFd = -1);

@@ -80,8 +80,10 @@ int canOpenChannel(int channel, int flags);
 // arguments are ignored. The virtual bus and vcan have no bit rate.
 int canSetBusParams(int handle, long freq, unsigned tseg1, unsigned tseg2, unsigned sjw,
                     unsigned noSamp, unsigned syncmode);
-// Bus on starts filling the channel's receive queue; bus off empties it and
-// wakes every read waiting on the channel.
+// Bus on starts filling the channel's receive queue and returns at once; bus
+// off empties it and wakes every read waiting on the channel. A virtual bus
+// channel is still connecting then (over loopback, in the background):
+// canGetBusStatus says canBUSSTATE_CONNECTING until it stands.
 // On a SocketCAN controller (link kind "can"; not vcan) bus on first gives
 // it the rate chosen by canSetBusParams and restarts it out of bus off:
 // where it runs at another rate, is bus off or is down, it is taken down,
@@ -89,6 +91,11 @@ int canSetBusParams(int handle, long freq, unsigned tseg1, unsigned tseg2, unsig
 // the bus as the controller is; canGetBusStatus says what it could not do.
 // Never fails over it.
 int canBusOn(int handle);
+// [any-thread] Waits up to timeoutMs until a channel on the bus is connected
+// to it: at once for SocketCAN, when the loopback connection stands for the
+// virtual bus. canOK when connected, canERR_DEVICE otherwise (it goes on
+// trying). For a program that sends or listens right after bus on.
+int canWaitConnected(int handle, unsigned long timeoutMs);
 int canBusOff(int handle);
 // Closes the channel (taking it off the bus first) and wakes waiting reads.
 int canClose(int handle);
@@ -149,6 +156,7 @@ enum canBusState : int {
     canBUSSTATE_DOWN = 4,           // SocketCAN interface set down
     canBUSSTATE_GONE = 5,           // SocketCAN interface deleted
     canBUSSTATE_UNREACHABLE = 6,    // virtual bus: no connection to it
+    canBUSSTATE_CONNECTING = 7,     // virtual bus: bus on, not yet connected
 };
 
 // What bus on could not do to a SocketCAN controller for want of
@@ -170,7 +178,8 @@ struct canBusStatus {
 // the bus state from the error frames received (bus off, restarted,
 // controller warning/passive/active) and, for a SocketCAN interface, from
 // the kernel: deleted, down, or the controller's own state where the kernel
-// reports one. The virtual bus is unreachable while its connection is lost.
+// reports one. The virtual bus is connecting from bus on until its first
+// connection stands, and unreachable while a connection is lost.
 // Never waits for the I/O thread; a few system calls at most.
 int canGetBusStatus(int handle, canBusStatus* status);
 

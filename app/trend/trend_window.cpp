@@ -93,7 +93,10 @@ TrendWindow::TrendWindow(QWidget* parent)
         if (recorder_.recording()) stopRecording();
         else chooseRecordFile();
     });
-    connect(export_, &QPushButton::clicked, this, &TrendWindow::chooseCsvFile);
+    connect(export_, &QPushButton::clicked, this, [this] {
+        if (exporter_.started()) cancelExport();
+        else chooseCsvFile();
+    });
     connect(chart_, &TrendChart::pointerValues, pointer_, &QLabel::setText);
     connect(timer_, &QTimer::timeout, this, [this] {
         collect();
@@ -102,9 +105,12 @@ TrendWindow::TrendWindow(QWidget* parent)
 }
 
 TrendWindow::~TrendWindow() {
+    // Neither the export nor the recording holds the close: each ends within
+    // FileJob's bound, or is left to end by itself.
     trendTap().close();
+    exporter_.cancel();
+    exporter_.release(FileJob::kReleaseWait);
     recorder_.stop();
-    if (exporter_.joinable()) exporter_.join();
 }
 
 void TrendWindow::openOrRaise() {
@@ -133,11 +139,17 @@ void TrendWindow::collect() {
         recordingShown_ = false;
         record_->setText(QStringLiteral("Record…"));
         const QString failure = QString::fromStdString(recorder_.failure());
-        showMessage(QStringLiteral("Recording stopped: %1 writing %2. The file keeps the %3 whole lines written before.")
-                        .arg(failure.isEmpty() ? QStringLiteral("an error") : failure, recordPath_)
-                        .arg(recorder_.lines()));
+        if (!recorder_.opened()) {
+            // The file was never created ("no program reads this FIFO").
+            recorder_.stop();
+            showMessage(QStringLiteral("Cannot record to %1: %2").arg(recordPath_, failure));
+        } else {
+            showMessage(QStringLiteral("Recording stopped: %1 writing %2. The file keeps the %3 whole lines written before.")
+                            .arg(failure.isEmpty() ? QStringLiteral("an error") : failure, recordPath_)
+                            .arg(recorder_.lines()));
+        }
     }
-    if (exportDone_.exchange(false)) finishExport();
+    if (exporter_.started() && exporter_.ended()) finishExport();
 }
 
 void TrendWindow::redraw() {
@@ -166,11 +178,11 @@ void TrendWindow::chooseRecordFile() {
 
 bool TrendWindow::startRecording(const QString& path) {
     std::string error;
+    recordPath_ = path;
     if (!recorder_.start(path.toStdString(), recordedInterface(), wallMinusMonotonicMicros(), &error)) {
         showMessage(QStringLiteral("Cannot record to %1: %2").arg(path, QString::fromStdString(error)));
         return false;
     }
-    recordPath_ = path;
     recordingShown_ = true;
     record_->setText(QStringLiteral("Stop"));
     showMessage(QStringLiteral("Recording to %1").arg(path));
@@ -197,31 +209,49 @@ void TrendWindow::chooseCsvFile() {
 }
 
 bool TrendWindow::exportCsv(const QString& path) {
-    if (exporter_.joinable()) {
+    if (exporter_.started()) {
         showMessage(QStringLiteral("An export is still being written"));
         return false;
     }
     std::vector<TrendSample> snapshot;
     snapshot.reserve(samples_.size());
     for (size_t i = 0; i < samples_.size(); ++i) snapshot.push_back(samples_.at(i));
+    const size_t count = snapshot.size();
+    auto result = std::make_shared<ExportResult>();
+    const bool started = exporter_.start(
+        [result, snapshot = std::move(snapshot), file = path.toStdString()](int cancelFd) {
+            writeTrendCsv(file, snapshot, &result->error, cancelFd);
+        });
+    if (!started) {
+        showMessage(QStringLiteral("Export to %1 failed: no thread to write the file").arg(path));
+        return false;
+    }
+    exportResult_ = std::move(result);
     exportPath_ = path;
-    export_->setEnabled(false);
-    showMessage(QStringLiteral("Exporting %1 samples to %2").arg(snapshot.size()).arg(path));
-    exporter_ = std::thread([this, snapshot = std::move(snapshot), file = path.toStdString()] {
-        std::string error;
-        if (!writeTrendCsv(file, snapshot, &error)) exportError_ = error;
-        else exportError_.clear();
-        exportDone_.store(true);
-    });
+    exportCancelled_ = false;
+    export_->setText(QStringLiteral("Cancel export"));
+    showMessage(QStringLiteral("Exporting %1 samples to %2").arg(count).arg(path));
     return true;
 }
 
+void TrendWindow::cancelExport() {
+    if (!exporter_.started()) return;
+    exportCancelled_ = true;
+    exporter_.cancel();
+    // The export ends at once unless its file hangs in the system; collect()
+    // finishes it then, or the window's close leaves it behind.
+    if (exporter_.ended()) finishExport();
+}
+
 void TrendWindow::finishExport() {
-    exporter_.join();
-    export_->setEnabled(true);
-    if (exportError_.empty())
+    exporter_.release(FileJob::kReleaseWait);
+    export_->setText(QStringLiteral("Export CSV…"));
+    const std::string error = exportResult_ ? exportResult_->error : std::string();
+    if (exportCancelled_)
+        showMessage(QStringLiteral("Export to %1 cancelled").arg(exportPath_));
+    else if (error.empty())
         showMessage(QStringLiteral("Exported to %1").arg(exportPath_));
     else
         showMessage(QStringLiteral("Export to %1 failed: %2")
-                        .arg(exportPath_, QString::fromStdString(exportError_)));
+                        .arg(exportPath_, QString::fromStdString(error)));
 }

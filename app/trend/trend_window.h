@@ -9,13 +9,12 @@
 // nothing and any recording stops. [main-thread]
 
 #include <QWidget>
-#include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "can/decimate.h"
+#include "can/file_job.h"
 #include "can/recorder.h"
 #include "can/trend_samples.h"
 
@@ -34,11 +33,16 @@ public:
     // Shows the window, or raises it when shown, and starts collecting.
     void openOrRaise();
 
-    // What the buttons do once a file name is chosen. False when the file
-    // cannot be created; the reason is shown in the window.
+    // What the buttons do once a file name is chosen. The file is created
+    // and written off the UI thread; a file that cannot be created shows its
+    // reason in the window at the next collect(). False when no writer could
+    // start (the reason is shown).
     bool startRecording(const QString& path);
     void stopRecording();
     bool exportCsv(const QString& path);
+    // What "Cancel export" does: the export stops writing at once, also
+    // when it waits for a FIFO's reader.
+    void cancelExport();
 
     // For tests: the samples collected so far, the recording, the message
     // line, and the collecting step the window's timer runs.
@@ -63,10 +67,15 @@ private:
     QString recordPath_;
     bool recordingShown_ = false;
 
-    std::thread exporter_;
-    std::atomic<bool> exportDone_{false};
-    std::string exportError_;
+    // The export's result, shared with its thread, which a close may leave
+    // behind (see FileJob).
+    struct ExportResult {
+        std::string error;
+    };
+    FileJob exporter_;
+    std::shared_ptr<ExportResult> exportResult_;
     QString exportPath_;
+    bool exportCancelled_ = false;
 
     TrendChart* chart_;
     QComboBox* span_;

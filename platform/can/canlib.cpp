@@ -30,10 +30,6 @@ namespace {
 
 // How long bus operations wait for the I/O thread before giving up.
 constexpr int kIoTimeoutMs = 3000;
-// How long bus on waits for a device that is still connecting (the virtual
-// bus connects over loopback TCP), so that frames sent right after bus on
-// reach the bus.
-constexpr int kLinkUpTimeoutMs = 2000;
 constexpr int32_t kMaxStandardId = 0x7FF;
 constexpr int32_t kMaxExtendedId = 0x1FFFFFFF;
 
@@ -217,8 +213,15 @@ int canBusOn(int handle) {
         return canOK;
     }
     channel->rx.busOn();
-    channel->waitLinkUp(kLinkUpTimeoutMs);  // not connected yet: it keeps trying
-    return canOK;
+    return canOK;  // the I/O thread connects; canWaitConnected waits for it
+}
+
+int canWaitConnected(int handle, unsigned long timeoutMs) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    if (channel->socketCan) return canOK;
+    const int wait = static_cast<int>(std::min<unsigned long>(timeoutMs, INT32_MAX));
+    return channel->waitLinkUp(wait) ? canOK : canERR_DEVICE;
 }
 
 int canBusOff(int handle) {
@@ -365,7 +368,10 @@ int canGetBusStatus(int handle, canBusStatus* status) {
         status->busState = health.busState;
         status->bitRate = health.bitRate;
     } else {
-        status->busState = channel->linkUp() ? fromErrorFrames : canBUSSTATE_UNREACHABLE;
+        const kolvar::can::OpenChannel::Link link = channel->link();
+        status->busState = link == kolvar::can::OpenChannel::Link::Up           ? fromErrorFrames
+                           : link == kolvar::can::OpenChannel::Link::Connecting ? canBUSSTATE_CONNECTING
+                                                                                : canBUSSTATE_UNREACHABLE;
         status->bitRate = 0;
     }
     status->setupDenied = channel->setupDenied.load();

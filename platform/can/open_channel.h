@@ -45,12 +45,15 @@ struct OpenChannel {
         {
             std::lock_guard lock(linkMutex_);
             linkUp_ = up;
+            everUp_ = everUp_ || up;
         }
         linkChanged_.notify_all();
     }
-    bool linkUp() {
+    // Connecting until the first connection stands; lost after it dropped.
+    enum class Link { Connecting, Up, Lost };
+    Link link() {
         std::lock_guard lock(linkMutex_);
-        return linkUp_;
+        return linkUp_ ? Link::Up : everUp_ ? Link::Lost : Link::Connecting;
     }
     // Waits up to timeoutMs for the device to be connected.
     bool waitLinkUp(int timeoutMs) {
@@ -62,6 +65,7 @@ private:
     std::mutex linkMutex_;
     std::condition_variable linkChanged_;
     bool linkUp_ = false;
+    bool everUp_ = false;
 };
 
 }  // namespace kolvar::can

@@ -304,7 +304,17 @@ int SocketCanChannel::write(const Frame& frame) {
     out.len = frame.dlc;
     if (!(frame.flags & canMSG_RTR)) std::memcpy(out.data, frame.data, frame.dlc);
     if (::send(fd_, &out, sizeof out, MSG_DONTWAIT) == static_cast<ssize_t>(sizeof out)) return canOK;
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) return canERR_TXFULL;
+    const int error = errno;
+    if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) return canERR_TXFULL;
+    if (error == ENXIO || error == ENODEV) {
+        // The interface was deleted, which unbinds the socket: bind it to an
+        // interface of the same name created since, as a read would, so that
+        // a sender that never reads goes on sending once it is back.
+        std::lock_guard lock(pullMutex_);
+        onSocketError(ENODEV);
+        if (bind() == 0 && ::send(fd_, &out, sizeof out, MSG_DONTWAIT) == static_cast<ssize_t>(sizeof out))
+            return canOK;
+    }
     return canOK;  // interface down or gone: lost, as on a bus nobody listens to
 }
 

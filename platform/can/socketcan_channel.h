@@ -59,7 +59,8 @@ public:
 
     // Sends one frame without waiting: canOK, or canERR_TXFULL when the
     // interface's queue is full. A frame written while the interface is down
-    // or gone is lost, as on a bus nobody listens to.
+    // or gone is lost, as on a bus nobody listens to; once an interface of
+    // the same name exists again, the socket is bound to it.
     int write(const Frame& frame);
 
     // Whether the interface is bound and was not reported down since.
@@ -79,7 +80,7 @@ private:
     std::atomic<bool> bound_{false};
     std::atomic<bool> linkUp_{false};
 
-    std::mutex pullMutex_;     // one recvmmsg at a time, frames stay in order
+    std::mutex pullMutex_;     // one recvmmsg or rebind at a time, frames stay in order
     uint32_t kernelDrops_ = 0;  // [pull] the socket's SO_RXQ_OVFL count so far
     std::vector<Frame> batch_;  // [pull]
     int64_t offsetTakenAtUs_ = 0;  // [pull] wall clock when wallToSteadyUs_ was taken

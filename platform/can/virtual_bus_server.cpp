@@ -9,12 +9,18 @@
 #include <algorithm>
 #include <map>
 
+#include <malloc.h>
+
 namespace kolvar::can {
 
 namespace {
 
 std::array<std::atomic<uint64_t>, vbus::kRejectKinds> g_rejected{};
 std::atomic<uint64_t> g_disconnected{0};
+std::atomic<uint64_t> g_slowDropped{0};
+std::atomic<uint64_t> g_refused{0};
+std::atomic<uint64_t> g_held{0};
+std::atomic<uint64_t> g_heldPeak{0};
 
 // Bytes taken from a socket per read; the line splitter keeps at most one
 // line of its own, so a client's memory in this process stays bounded
@@ -56,6 +62,10 @@ void VirtualBusServer::countRejected(vbus::Reject reason) {
 }
 
 uint64_t VirtualBusServer::disconnectedClients() { return g_disconnected.load(std::memory_order_relaxed); }
+uint64_t VirtualBusServer::slowClientsDropped() { return g_slowDropped.load(std::memory_order_relaxed); }
+uint64_t VirtualBusServer::refusedClients() { return g_refused.load(std::memory_order_relaxed); }
+uint64_t VirtualBusServer::heldBytes() { return g_held.load(std::memory_order_relaxed); }
+uint64_t VirtualBusServer::heldBytesPeak() { return g_heldPeak.load(std::memory_order_relaxed); }
 
 VirtualBusServer::VirtualBusServer(uint16_t port) : port_(port) {
     connect(&server_, &QTcpServer::newConnection, this, &VirtualBusServer::onNewConnection);
@@ -69,6 +79,12 @@ bool VirtualBusServer::listen() {
 
 void VirtualBusServer::onNewConnection() {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        if (clients_.size() >= static_cast<size_t>(kMaxClients)) {
+            g_refused.fetch_add(1, std::memory_order_relaxed);
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         auto client = std::make_unique<Client>();
         Client* raw = client.get();
         raw->socket = socket;
@@ -84,8 +100,16 @@ void VirtualBusServer::onNewConnection() {
             auto it = std::find_if(clients_.begin(), clients_.end(),
                                    [raw](const auto& c) { return c.get() == raw; });
             if (it == clients_.end()) return;
-            (*it)->socket->deleteLater();
+            QTcpSocket* gone = (*it)->socket;
+            if (trimPending_) {
+                // Its buffers are freed with it; then the heap's free pages
+                // go back to the system instead of staying with the process.
+                trimPending_ = false;
+                connect(gone, &QObject::destroyed, [] { malloc_trim(0); });
+            }
+            gone->deleteLater();
             clients_.erase(it);
+            boundHeldBytes();
         });
         clients_.push_back(std::move(client));
     }
@@ -139,10 +163,39 @@ void VirtualBusServer::relay(const Client* sender, int interface, const std::str
         // A client that does not read would make its socket buffer grow
         // without bound; it is let go instead.
         if (target->socket->bytesToWrite() > kMaxBacklogBytes) {
+            g_slowDropped.fetch_add(1, std::memory_order_relaxed);
             drop(target);
             continue;
         }
         target->socket->write(line.data(), static_cast<qint64>(line.size()));
+    }
+    boundHeldBytes();
+}
+
+void VirtualBusServer::boundHeldBytes() {
+    uint64_t held = 0;
+    Client* slowest = nullptr;
+    qint64 most = 0;
+    for (const auto& client : clients_) {
+        if (client->dropped) continue;
+        const qint64 waiting = client->socket->bytesToWrite();
+        held += static_cast<uint64_t>(waiting);
+        if (waiting > most) {
+            most = waiting;
+            slowest = client.get();
+        }
+    }
+    // One client at most per pass: each relay adds one line per client.
+    if (held > static_cast<uint64_t>(kMaxHeldBytes) && slowest) {
+        g_slowDropped.fetch_add(1, std::memory_order_relaxed);
+        drop(slowest);
+        held -= static_cast<uint64_t>(most);
+    }
+    // Several hosts (ports) in one process add up.
+    const uint64_t total = g_held.fetch_add(held - held_, std::memory_order_relaxed) + (held - held_);
+    held_ = held;
+    uint64_t peak = g_heldPeak.load(std::memory_order_relaxed);
+    while (total > peak && !g_heldPeak.compare_exchange_weak(peak, total, std::memory_order_relaxed)) {
     }
 }
 
@@ -152,6 +205,7 @@ void VirtualBusServer::drop(Client* client) {
     client->interfaces.clear();
     client->subscribeDeadline.stop();
     g_disconnected.fetch_add(1, std::memory_order_relaxed);
+    if (client->socket->bytesToWrite() > 0) trimPending_ = true;
     // abort() discards what is unwritten; the disconnected signal that follows
     // (queued here, as it may come from inside abort) removes the client.
     QMetaObject::invokeMethod(

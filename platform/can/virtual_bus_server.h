@@ -9,8 +9,11 @@
 // form, so nothing malformed reaches a client. A rejected line is dropped and
 // counted. A client is disconnected, without disturbing the others, when it
 // sends kMaxRejectsInRow rejected lines in a row, has not subscribed within
-// kSubscribeTimeoutMs, or stops reading so that more than kMaxBacklogBytes
-// wait to be written to it.
+// kSubscribeTimeoutMs, or reads too slowly: more than kMaxBacklogBytes wait
+// to be written to it, or it holds the most while all clients together hold
+// more than kMaxHeldBytes. At most kMaxClients are served; a connection
+// beyond is closed at once. Each of these is counted, and the memory a slow
+// client held is given back to the system once it is gone.
 
 #include "platform/can/virtual_bus_protocol.h"
 
@@ -31,7 +34,11 @@ class VirtualBusServer : public QObject {
 public:
     static constexpr int kMaxRejectsInRow = 16;
     static constexpr int kSubscribeTimeoutMs = 5000;
-    static constexpr qint64 kMaxBacklogBytes = 4 << 20;
+    // About 4 s of a full stream (8,000 frames/s of ~30-byte lines) for one
+    // client; the kernel's socket buffers hold more before these fill.
+    static constexpr qint64 kMaxBacklogBytes = 1 << 20;
+    static constexpr qint64 kMaxHeldBytes = 8 << 20;
+    static constexpr int kMaxClients = 64;
 
     // The process's server for port, listening if the port was free (now or
     // at an earlier call); created on first use, lives with the I/O thread.
@@ -42,6 +49,15 @@ public:
     // Lines dropped for a reason, and clients disconnected; [any-thread].
     static uint64_t rejectedLines(vbus::Reject reason);
     static uint64_t disconnectedClients();
+    // Of those, clients let go because they read too slowly; and
+    // connections closed at once because kMaxClients were served. [any-thread]
+    static uint64_t slowClientsDropped();
+    static uint64_t refusedClients();
+    // Bytes waiting to be written to clients, all hosts of the process
+    // together: now (as of the last relay or disconnect) and the most ever.
+    // [any-thread]
+    static uint64_t heldBytes();
+    static uint64_t heldBytesPeak();
     // Counts a line dropped for reason (by the server or a client); [any-thread].
     static void countRejected(vbus::Reject reason);
 
@@ -55,10 +71,15 @@ private:
     void reject(Client* client, vbus::Reject reason);
     void relay(const Client* sender, int interface, const std::string& line);
     void drop(Client* client);
+    // Counts what the clients hold and lets go of the slowest while it is
+    // over kMaxHeldBytes.
+    void boundHeldBytes();
 
     uint16_t port_;
     QTcpServer server_;
     std::vector<std::unique_ptr<Client>> clients_;
+    uint64_t held_ = 0;        // this host's share of heldBytes()
+    bool trimPending_ = false;  // a slow client's buffers are to be given back
 };
 
 }  // namespace kolvar::can

@@ -42,6 +42,7 @@ TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
         // Recovered by itself (restart-ms): live again, no advice.
         {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, canSETUP_RESTART_DENIED},
         {canBUSSTATE_GONE, 0, 8, 300, "can0 · bit rate —", "can0 no longer exists", true, true, 0},
+        {canBUSSTATE_CONNECTING, 0, 8, 300, "can0 · bit rate —", "connecting to can0", true, true, 0},
         {canBUSSTATE_ERROR_ACTIVE, 500000, 1, 300, "can0 · 500 kbit/s",
          "0x1A5 carries 1 data bytes: no channel word", true, true, 0},
     };

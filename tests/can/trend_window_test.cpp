@@ -3,7 +3,8 @@
 // simulator on the virtual bus: a recording plays back through the
 // simulator into a second viewer program, which records the same frames,
 // and a recording onto a full disk stops with a message. The trend's picture
-// of a known series, gap and mark included.
+// of a known series, gap and mark included. A FIFO nobody reads holds neither
+// a recording, an export nor the window's close.
 #include <gtest/gtest.h>
 
 #include <QChart>
@@ -12,8 +13,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "app/trend/trend_chart.h"
@@ -99,6 +104,60 @@ TEST_F(TrendWindowTest, RecordingOntoAFullDiskStopsWithAMessage) {
     EXPECT_TRUE(waitFor([&] { return window->message().contains("No space left on device"); }, 5000))
         << window->message().toStdString();
     EXPECT_FALSE(window->recorder().recording());
+}
+
+// A FIFO without a reader is refused with a message; one whose reader takes
+// nothing fills up under a recording and an export, which then wait. Cancel
+// ends the export, and the window closes with both waiting.
+TEST_F(TrendWindowTest, AFifoNobodyReadsHoldsNeitherRecordingExportNorClose) {
+    click(TREND_BUTTON);
+    TrendWindow* window = trendWindowIfOpen();
+    ASSERT_NE(window, nullptr);
+    QTemporaryDir directory;
+    const QString lonely = directory.filePath("lonely");
+    ASSERT_EQ(mkfifo(lonely.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(window->startRecording(lonely));
+    EXPECT_TRUE(waitFor([&] { return window->message() == "Cannot record to " + lonely + ": no program reads this FIFO"; },
+                        5000))
+        << window->message().toStdString();
+
+    // Readers that hold their end open and never read.
+    const QString logFifo = directory.filePath("log"), csvFifo = directory.filePath("csv");
+    ASSERT_EQ(mkfifo(logFifo.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_EQ(mkfifo(csvFifo.toLocal8Bit().constData(), 0600), 0);
+    const int logReader = ::open(logFifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int csvReader = ::open(csvFifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(logReader, 0);
+    ASSERT_GE(csvReader, 0);
+
+    // More than a pipe holds (64 KB) of both: 4,000 log lines and CSV rows.
+    constexpr int kFrames = 4000;
+    const auto frame = [](int i) { return TappedFrame{i * 1000, 0x200, 8, {0xF0, 0xFF, 0x10, 0, 0, 0, 0, 0}}; };
+    for (int i = 0; i < kFrames; ++i) trendTap().offer(frame(i));
+    window->collect();
+    ASSERT_GE(window->samples().size(), size_t{kFrames});
+
+    ASSERT_TRUE(window->startRecording(logFifo));
+    for (int i = 0; i < kFrames; ++i) recordTap().offer(frame(i));
+    // Full: the pipe holds all it can take.
+    const auto full = [](int reader) {
+        int held = 0;
+        return ::ioctl(reader, FIONREAD, &held) == 0 && held >= ::fcntl(reader, F_GETPIPE_SZ);
+    };
+    EXPECT_TRUE(waitFor([&] { return full(logReader); }, 5000)) << window->message().toStdString();
+
+    ASSERT_TRUE(window->exportCsv(csvFifo));
+    window->cancelExport();
+    EXPECT_TRUE(waitFor([&] { return window->message() == "Export to " + csvFifo + " cancelled"; }, 5000))
+        << window->message().toStdString();
+    ASSERT_TRUE(window->exportCsv(csvFifo));
+    EXPECT_TRUE(waitFor([&] { return full(csvReader); }, 5000)) << window->message().toStdString();
+
+    EXPECT_TRUE(window->recorder().recording());
+    EXPECT_EQ(window->message(), "Exporting " + QString::number(window->samples().size()) + " samples to " + csvFifo);
+    closeTrendWindow();  // returns: neither waiting writer holds it
+    ::close(logReader);
+    ::close(csvReader);
 }
 
 // The picture: a silent stretch stays the plot's background (no line joins

@@ -73,6 +73,10 @@ TEST(SimOptions, BadOptionsAndValuesNameTheProblem) {
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
     }
+    // A count past 2^64 - 1 is a whole number, only too large.
+    std::string error;
+    EXPECT_FALSE(parse({"--count", "99999999999999999999"}, &error));
+    EXPECT_EQ(error, "bad value '99999999999999999999' for --count: too large, at most 18446744073709551615");
 }
 
 TEST(SimOptions, HelpDescribesEveryOption) {

@@ -63,6 +63,7 @@ protected:
         handle_ = canOpenChannel(0, canOPEN_EXCLUSIVE);
         ASSERT_GE(handle_, 0);
         ASSERT_EQ(canBusOn(handle_), canOK);
+        ASSERT_EQ(canWaitConnected(handle_, 2000), canOK);
     }
     void TearDown() override { canUnloadLibrary(); }
 
@@ -201,12 +202,22 @@ TEST_F(SimOnVirtualBus, ReplaysACandumpLogInItsOwnTiming) {
 TEST_F(SimOnVirtualBus, MalformedLogIsRefusedBeforeSending) {
     QTemporaryDir dir;
     const std::string path = dir.filePath("bad.log").toStdString();
-    // A timestamp far off would overflow the clock and send at once.
-    for (const char* second : {"not a log line\n", "(1e10) vcan0 1A5#00\n"}) {
-        std::ofstream(path) << "(1.0) vcan0 1A5#00\n" << second;
+    // A timestamp far off would overflow the clock and send at once; one
+    // that goes back would be sent at once too; a NUL byte is no text.
+    const struct {
+        std::string second;
+        const char* words;
+    } rows[] = {
+        {"not a log line\n", ":2: not a candump -l line"},
+        {"(1e10) vcan0 1A5#00\n", ":2: timestamp more than"},
+        {"(0.5) vcan0 1A5#00\n", ":2: timestamp 0.500000 goes back before the line above (1.000000)"},
+        {std::string("(2.0) vcan0 1A5#00\0\n", 20), ":2: NUL byte in the line: not a text log"},
+    };
+    for (const auto& row : rows) {
+        std::ofstream(path) << "(1.0) vcan0 1A5#00\n" << row.second;
         const SimRun run = runSim({"--replay", QString::fromStdString(path)});
-        EXPECT_EQ(run.status, 2) << second;
-        EXPECT_TRUE(run.err.contains(":2:")) << run.err.toStdString();
+        EXPECT_EQ(run.status, 2) << row.words;
+        EXPECT_TRUE(run.err.contains(row.words)) << run.err.toStdString();
         EXPECT_EQ(canReadSync(handle_, 300), canERR_NOMSG);
     }
 }

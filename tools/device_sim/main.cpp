@@ -94,9 +94,9 @@ int openChannel(const std::string& wanted) {
         canClose(handle);
         return -1;
     }
-    // Bus on keeps trying to connect; a bus still unreachable now would take
-    // every frame and deliver none.
-    if ((status = canWriteSync(handle, 1000)) != canOK) {
+    // Bus on goes on connecting in the background; a bus still unreachable
+    // after a second would take every frame and deliver none.
+    if ((status = canWaitConnected(handle, 1000)) != canOK) {
         std::fprintf(stderr, "kolvar-device-sim: channel %s: bus cannot be reached (%s)\n", wanted.c_str(),
                      statusText(status).c_str());
         canClose(handle);
@@ -105,8 +105,55 @@ int openChannel(const std::string& wanted) {
     return handle;
 }
 
+// Says on standard error when the channel's bus goes away and when it is
+// back: frames written meanwhile are lost, as on a bus nobody listens to.
+// Asks the layer at most every kCheckPeriod, so that a fast stream pays
+// nothing per frame but a clock reading.
+class BusWatch {
+public:
+    static constexpr auto kCheckPeriod = std::chrono::milliseconds(200);
+
+    void watch(int handle, const std::string& channel) {
+        handle_ = handle;
+        channel_ = channel;
+    }
+    void check() {
+        const auto now = Clock::now();
+        if (handle_ < 0 || now < nextCheck_) return;
+        nextCheck_ = now + kCheckPeriod;
+        canBusStatus status{};
+        if (canGetBusStatus(handle_, &status) != canOK) return;
+        const char* lost = lostText(status.busState);
+        if (lost == lost_) return;
+        if (lost)
+            std::fprintf(stderr, "kolvar-device-sim: channel %s: %s; frames are lost until it is back\n",
+                         channel_.c_str(), lost);
+        else
+            std::fprintf(stderr, "kolvar-device-sim: channel %s: back; sending again\n", channel_.c_str());
+        lost_ = lost;
+    }
+
+private:
+    static const char* lostText(int busState) {
+        switch (busState) {
+        case canBUSSTATE_GONE: return "interface deleted";
+        case canBUSSTATE_DOWN: return "interface down";
+        case canBUSSTATE_UNREACHABLE: return "bus cannot be reached";
+        default: return nullptr;
+        }
+    }
+
+    int handle_ = -1;
+    std::string channel_;
+    const char* lost_ = nullptr;
+    Clock::time_point nextCheck_{};
+};
+
+BusWatch g_busWatch;
+
 // Writes one frame, retrying briefly while the transmit queue is full.
 bool send(int handle, const SimFrame& frame) {
+    g_busWatch.check();
     const unsigned flags = (frame.extended ? canMSG_EXT : canMSG_STD) | (frame.remote ? canMSG_RTR : 0u);
     for (;;) {
         const int status = canWrite(handle, static_cast<int32_t>(frame.id), frame.data, frame.dlc, flags);
@@ -162,6 +209,24 @@ constexpr size_t kMaxLogLines = 1000000;
 // arithmetic overflows and the frame would go at once.
 constexpr double kMaxLogSpanSeconds = 1e8;
 
+enum class LineRead { Line, End, TooLong, Nul };
+
+// Reads one line into `text`, its '\n' kept when there is one: End at the
+// end of the file, TooLong past kMaxLogLine bytes, Nul when it holds a NUL
+// byte (which fgets would cut the line at).
+LineRead readLine(FILE* in, std::string& text) {
+    text.clear();
+    bool nul = false;
+    for (int c; (c = getc_unlocked(in)) != EOF;) {
+        if (text.size() == kMaxLogLine && c != '\n') return LineRead::TooLong;
+        nul = nul || c == '\0';
+        text += static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    if (text.empty()) return LineRead::End;
+    return nul ? LineRead::Nul : LineRead::Line;
+}
+
 struct LogSkips {
     uint64_t errorFrames = 0;
     uint64_t fd = 0;
@@ -181,12 +246,18 @@ bool readLog(const std::string& path, std::vector<LogLine>& lines, LogSkips& ski
         std::fprintf(stderr, "kolvar-device-sim: cannot read replay file '%s'\n", path.c_str());
         return false;
     }
-    char buffer[kMaxLogLine + 2];
-    for (int number = 1; std::fgets(buffer, sizeof buffer, in.get()); ++number) {
-        std::string text(buffer);
-        if (text.back() != '\n' && !std::feof(in.get())) {
+    std::string text;
+    for (int number = 1;; ++number) {
+        const LineRead read = readLine(in.get(), text);
+        if (read == LineRead::End) break;
+        if (read == LineRead::TooLong) {
             std::fprintf(stderr, "kolvar-device-sim: %s:%d: line longer than %zu bytes\n", path.c_str(), number,
                          kMaxLogLine);
+            return false;
+        }
+        if (read == LineRead::Nul) {
+            std::fprintf(stderr, "kolvar-device-sim: %s:%d: NUL byte in the line: not a text log\n", path.c_str(),
+                         number);
             return false;
         }
         if (text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
@@ -202,6 +273,13 @@ bool readLog(const std::string& path, std::vector<LogLine>& lines, LogSkips& ski
         if (!lines.empty() && std::fabs(line->timestamp - lines.front().timestamp) > kMaxLogSpanSeconds) {
             std::fprintf(stderr, "kolvar-device-sim: %s:%d: timestamp more than %g s from the first\n",
                          path.c_str(), number, kMaxLogSpanSeconds);
+            return false;
+        }
+        // A frame stamped before the one above it cannot be played in its
+        // own timing; sending it at once would hide the fault.
+        if (!lines.empty() && line->timestamp < lines.back().timestamp) {
+            std::fprintf(stderr, "kolvar-device-sim: %s:%d: timestamp %.6f goes back before the line above (%.6f)\n",
+                         path.c_str(), number, line->timestamp, lines.back().timestamp);
             return false;
         }
         if (lines.size() == kMaxLogLines) {
@@ -238,6 +316,7 @@ int main(int argc, char** argv) {
 
     const int handle = openChannel(options->channelName);
     if (handle < 0) return 1;
+    g_busWatch.watch(handle, options->channelName);
 
     int result = 0;
     if (!options->sendFrames.empty()) {

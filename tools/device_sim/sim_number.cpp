@@ -7,7 +7,8 @@
 
 namespace kolvar::sim {
 
-bool parseWhole(const std::string& text, uint64_t& value) {
+bool parseWhole(const std::string& text, uint64_t& value, bool* tooLarge) {
+    if (tooLarge) *tooLarge = false;
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = hex ? text.substr(2) : text;
     if (digits.empty()) return false;
@@ -18,6 +19,7 @@ bool parseWhole(const std::string& text, uint64_t& value) {
     }
     errno = 0;
     value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    if (errno == ERANGE && tooLarge) *tooLarge = true;
     return errno == 0;
 }
 

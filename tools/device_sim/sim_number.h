@@ -12,7 +12,9 @@
 
 namespace kolvar::sim {
 
-bool parseWhole(const std::string& text, uint64_t& value);
+// False for anything else; *tooLarge, when given, says whether the text was
+// a whole number beyond 2^64 - 1 ("99999999999999999999").
+bool parseWhole(const std::string& text, uint64_t& value, bool* tooLarge = nullptr);
 bool parseReal(const std::string& text, double& value);
 
 }  // namespace kolvar::sim

@@ -109,7 +109,9 @@ std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& args, 
             streamOptionGiven = true;
         } else if (name == "--count") {
             uint64_t count = 0;
-            if (!parseWhole(value, count) || count == 0) return bad("a whole number above 0");
+            bool tooLarge = false;
+            if (!parseWhole(value, count, &tooLarge) || count == 0)
+                return bad(tooLarge ? "too large, at most 18446744073709551615" : "a whole number above 0");
             options.count = count;
         } else if (name == "--duration") {
             double seconds = 0;

@@ -4,7 +4,8 @@
 // driven offscreen): malformed lines, random bytes, a 100 MB line and 1,000
 // connect/disconnect cycles. Nothing malformed is delivered, every rejected
 // line is counted, the stream goes on for both receivers, the viewer still
-// closes with status 0 and memory stays bounded.
+// closes with status 0 and memory stays bounded. Clients that never read
+// are let go, and what the host holds for them stays bounded.
 #include "platform/can/virtual_bus_server.h"
 #include "platform/canlib.h"
 
@@ -22,9 +23,11 @@
 #include <cstdio>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 using kolvar::can::VirtualBusServer;
 using kolvar::can::vbus::Reject;
@@ -112,6 +115,7 @@ TEST(VirtualBusHost, HostileClientsAreDroppedAndCountedWhileTheStreamGoesOn) {
     const int handle = canOpenChannel(0, canOPEN_EXCLUSIVE);  // the first process hosts
     ASSERT_GE(handle, 0);
     ASSERT_EQ(canBusOn(handle), canOK);
+    ASSERT_EQ(canWaitConnected(handle, 2000), canOK);
 
     // The viewer composes identifier 0x200 at start-up and switches the bus
     // on itself; it prints "BENCH ready" once its worker reads.
@@ -201,6 +205,63 @@ TEST(VirtualBusHost, HostileClientsAreDroppedAndCountedWhileTheStreamGoesOn) {
         viewer.kill();
         viewer.waitForFinished();
     }
+    canClose(handle);
+    canUnloadLibrary();
+}
+
+// 50 clients that subscribe and never read, under a flood: each is let go
+// and counted, what the host holds for them stays under its bound and is
+// released when they are gone, and connections past the most it serves are
+// closed at once.
+TEST(VirtualBusHost, ClientsThatNeverReadAreDroppedAndWhatTheyHoldIsBounded) {
+    g_port = static_cast<uint16_t>(24000 + getpid() % 8000);
+    setenv("KOLVAR_CAN_CHANNELS", "virtual", 1);
+    setenv("KOLVAR_VIRTUALCAN_PORT", std::to_string(g_port).c_str(), 1);
+    ASSERT_EQ(canInitializeLibrary(), canOK);
+    const int handle = canOpenChannel(0, canOPEN_EXCLUSIVE);  // this process hosts
+    ASSERT_GE(handle, 0);
+    ASSERT_EQ(canBusOn(handle), canOK);
+    ASSERT_EQ(canWaitConnected(handle, 2000), canOK);
+    const uint64_t droppedBefore = VirtualBusServer::slowClientsDropped();
+    const uint64_t refusedBefore = VirtualBusServer::refusedClients();
+    const long residentBefore = residentKb();
+
+    constexpr int kSleepers = 50;
+    std::vector<int> sleepers;
+    for (int i = 0; i < kSleepers; ++i) {
+        const int fd = connectToBus();
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(sendAll(fd, "connect:can0\n"));
+        sleepers.push_back(fd);
+    }
+    const auto wait = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
+        return done();
+    };
+    const unsigned char data[8] = {0xF0, 0xFF, 0x10, 0, 0, 0, 0, 0};
+    const auto allDropped = [&] { return VirtualBusServer::slowClientsDropped() - droppedBefore >= kSleepers; };
+    for (int sent = 0; sent < 2'000'000 && !allDropped();) {
+        const int status = canWrite(handle, 0x200, data, 8, canMSG_STD);
+        if (status == canOK) ++sent;
+        else if (status == canERR_TXFULL) std::this_thread::sleep_for(1ms);
+        else FAIL() << "canWrite: " << status;
+    }
+    EXPECT_TRUE(wait(allDropped)) << VirtualBusServer::slowClientsDropped() - droppedBefore;
+    EXPECT_LE(VirtualBusServer::heldBytesPeak(), uint64_t{VirtualBusServer::kMaxHeldBytes + 64 * 1024});
+    EXPECT_TRUE(wait([] { return VirtualBusServer::heldBytes() == 0; })) << VirtualBusServer::heldBytes();
+    for (const int fd : sleepers) ::close(fd);
+    std::printf("held for clients at most %llu bytes; resident growth %ld kB\n",
+                static_cast<unsigned long long>(VirtualBusServer::heldBytesPeak()), residentKb() - residentBefore);
+
+    // Its own channel and kMaxClients new connections: some are refused.
+    std::vector<int> crowd;
+    for (int i = 0; i < VirtualBusServer::kMaxClients + 10; ++i) {
+        const int fd = connectToBus();
+        if (fd >= 0) crowd.push_back(fd);
+    }
+    EXPECT_TRUE(wait([&] { return VirtualBusServer::refusedClients() - refusedBefore >= 11; }))
+        << VirtualBusServer::refusedClients() - refusedBefore;
+    for (const int fd : crowd) ::close(fd);
     canClose(handle);
     canUnloadLibrary();
 }

@@ -14,6 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -105,6 +109,7 @@ protected:
         EXPECT_GE(handle, 0);
         EXPECT_EQ(canSetBusParams(handle, canBITRATE_500K, 0, 0, 0, 0, 0), canOK);
         EXPECT_EQ(canBusOn(handle), canOK);
+        EXPECT_EQ(canWaitConnected(handle, 2000), canOK);
         return handle;
     }
 };
@@ -265,7 +270,34 @@ TEST_F(VirtualBus, WriteChecksItsFrameAndNeedsTheBus) {
     EXPECT_EQ(canWrite(handle, 0x800, data, 8, 0), canERR_PARAM);
     EXPECT_EQ(canWrite(handle, 0x800, data, 8, canMSG_EXT), canOK);
     EXPECT_EQ(canWrite(handle, 0x100, nullptr, 8, 0), canERR_PARAM);
+    EXPECT_EQ(canWaitConnected(handle, 2000), canOK);
     EXPECT_EQ(canWriteSync(handle, 2000), canOK);
+}
+
+// The port held by a program that does not listen: bus on returns and the
+// channel says it is connecting; once the port comes free it hosts the bus
+// itself and connects.
+TEST_F(VirtualBus, BusOnWithThePortHeldByAProgramThatDoesNotListenSaysConnecting) {
+    const int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(blocker, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(std::stoi(std::getenv("KOLVAR_VIRTUALCAN_PORT"))));
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << errno;
+
+    const int handle = canOpenChannel(kVirtual0, canOPEN_EXCLUSIVE);
+    ASSERT_GE(handle, 0);
+    ASSERT_EQ(canBusOn(handle), canOK);
+    canBusStatus status{};
+    ASSERT_EQ(canGetBusStatus(handle, &status), canOK);
+    EXPECT_EQ(status.busState, canBUSSTATE_CONNECTING);
+    EXPECT_EQ(canWaitConnected(handle, 300), canERR_DEVICE);
+
+    ::close(blocker);
+    EXPECT_EQ(canWaitConnected(handle, 3000), canOK);
+    ASSERT_EQ(canGetBusStatus(handle, &status), canOK);
+    EXPECT_EQ(status.busState, canBUSSTATE_ERROR_ACTIVE);
 }
 
 TEST_F(VirtualBus, WaitingReadReturnsAtOnceOnBusOffAndClose) {
