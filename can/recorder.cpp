@@ -3,8 +3,11 @@
 
 #include <chrono>
 
+#include <algorithm>
+
 #include "can/frame_tap.h"
 #include "can/log_lines.h"
+#include "can/lost_frames.h"
 
 namespace {
 // How long the writer sleeps between batches: 160 frames at 8,000 frames/s,
@@ -12,16 +15,20 @@ namespace {
 constexpr auto kWriterPeriod = std::chrono::milliseconds(20);
 }  // namespace
 
-bool Recorder::start(const std::string& path, const std::string& interface,
+bool Recorder::start(const std::string& path, std::vector<std::string> channelNames,
                      int64_t wallMinusMonotonicMicros, std::string* error) {
     stop();
     if (!file_.open(path)) {
         *error = file_.error();
         return false;
     }
-    interface_ = interface;
+    names_ = std::move(channelNames);
+    for (std::string& name : names_) name = logInterfaceName(name);
     wallOffset_ = wallMinusMonotonicMicros;
     lines_.store(0);
+    lost_.store(0);
+    tapDropsAtStart_ = recordTap().dropped();
+    layerDropsAtStart_ = layerDropsSeen_ = LayerDroppedFrames();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopRequested_ = false;
@@ -71,15 +78,40 @@ void Recorder::run() {
     recording_.store(false);
 }
 
+uint64_t Recorder::lostSinceStart() {
+    // The layer's total may dip for a moment while a channel closes; the
+    // highest seen stands.
+    layerDropsSeen_ = std::max(layerDropsSeen_, LayerDroppedFrames());
+    return recordTap().dropped() - tapDropsAtStart_ + layerDropsSeen_ - layerDropsAtStart_;
+}
+
 bool Recorder::writePending() {
+    static const std::string kUnnamed = "can";
     block_.clear();
     uint64_t count = 0;
     recordTap().drain([&](const TappedFrame& frame) {
-        block_ += candumpLine(frame.arrivalMicros + wallOffset_, interface_, frame.id, frame.length, frame.data);
+        const bool named = frame.channel >= 0 && static_cast<size_t>(frame.channel) < names_.size();
+        block_ += candumpLine(frame.arrivalMicros + wallOffset_, named ? names_[frame.channel] : kUnnamed,
+                              frame.id, frame.length, frame.data);
         ++count;
     });
+    // Frames refused by the full hand-over came after those it held, and
+    // those the layer dropped before the ones still queued there: the mark
+    // goes after this batch.
+    const uint64_t lost = lostSinceStart();
+    const uint64_t newlyLost = lost - lost_.load();
+    if (newlyLost > 0) block_ += "# lost " + std::to_string(newlyLost) + " frames\n";
     if (block_.empty()) return true;
-    if (!file_.append(block_)) return false;
-    lines_.fetch_add(count);
-    return true;
+    const long long before = file_.size();
+    const bool ok = file_.append(block_);
+    // After a failure the file keeps the whole lines of the block that
+    // reached it: those are what the counts say.
+    const size_t kept = static_cast<size_t>(file_.size() - before);
+    if (ok) {
+        lines_.fetch_add(count);
+        if (newlyLost > 0) lost_.store(lost);
+    } else {
+        lines_.fetch_add(static_cast<uint64_t>(std::count(block_.begin(), block_.begin() + kept, '\n')));
+    }
+    return ok;
 }

@@ -17,19 +17,23 @@ struct Row {
     const char* reason;
     bool stale1;
     bool stale2;
+    uint64_t lost;     // frames lost since switch-on
+    const char* next;  // the channel chosen for the next switch-on, if another
 };
 
 TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
     const Row rows[] = {
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false},
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 9949, "can0 · 500 kbit/s", "no frame of 0x1A5 for 9.9 s", true, true},
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 42999, "can0 · 500 kbit/s", "no frame of 0x1A5 for 42 s", true, true},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, 0, ""},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 9949, "can0 · 500 kbit/s", "no frame of 0x1A5 for 9.9 s", true, true, 0, ""},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 42999, "can0 · 500 kbit/s", "no frame of 0x1A5 for 42 s", true, true, 0, ""},
         {canBUSSTATE_ERROR_ACTIVE, 250000, 8, 300, "can0 · 250 kbit/s (chosen 500 kbit/s not applied)", "live",
-         false, false},
-        {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s", "bus off", true, true},
-        {canBUSSTATE_GONE, 0, 8, 300, "can0 · bit rate —", "can0 no longer exists", true, true},
+         false, false, 0, ""},
+        {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s", "bus off", true, true, 0, ""},
+        {canBUSSTATE_GONE, 0, 8, 300, "can0 · bit rate —", "can0 no longer exists", true, true, 0, ""},
         {canBUSSTATE_ERROR_ACTIVE, 500000, 1, 300, "can0 · 500 kbit/s",
-         "0x1A5 carries 1 data bytes: no channel word", true, true},
+         "0x1A5 carries 1 data bytes: no channel word", true, true, 0, ""},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s · next: can1", "live", false, false,
+         19445, "can1"},
     };
     for (const Row& row : rows) {
         BusStatusInputs in;
@@ -42,8 +46,12 @@ TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
         in.chosenId = 0x1A5;
         in.last = {true, 0x1A5, row.dlc, 10000};
         in.nowMs = 10000 + row.ageMs;
+        in.lostFrames = row.lost;
+        in.nextChannelName = row.next;
         const BusStatusView view = describeBusStatus(in);
         const std::string& text = view.text;
+        const std::string lost = row.lost ? "error frames 0 · lost 19,445 · last" : "error frames 0 · last";
+        EXPECT_NE(text.find("\n" + lost + " 0x1A5 "), std::string::npos) << text;
         EXPECT_EQ(text.substr(0, text.find('\n')), row.firstLine) << text;
         EXPECT_EQ(text.substr(text.rfind('\n') + 1), row.reason) << text;
         EXPECT_EQ(view.channel1Stale, row.stale1) << text;

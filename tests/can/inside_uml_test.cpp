@@ -8,13 +8,17 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/KolvarCanView.h"
+#include "app/trend/trend_entry.h"
+#include "app/trend/trend_window.h"
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
@@ -111,7 +115,30 @@ TEST_F(OnSocketCan, ChannelRingShowsTheChannelThatOpens) {
     EXPECT_EQ(shownText(CAN_CHANNEL), "Ch 2");
     cansend("vcan1", "1A5#0040000000000000");
     EXPECT_TRUE(waitFor([] { return rawShows("4000", "0"); }, 10000)) << "the bus was dropped";
+
+    // "Ch 1" chosen while on is for next time: the line names the open
+    // channel and the choice as such, and a recording names the channel
+    // each frame came in on.
+    click(TREND_BUTTON);
+    ASSERT_NE(trendWindowIfOpen(), nullptr);
+    QTemporaryDir directory;
+    const QString log = directory.filePath("run.log");
+    ASSERT_TRUE(trendWindowIfOpen()->startRecording(log)) << trendWindowIfOpen()->message().toStdString();
+    selectRingIndex(CAN_CHANNEL, 0);
+    EXPECT_TRUE(waitFor([] { return statusLine().startsWith("vcan1 · bit rate — · next: vcan0\n"); }, 3000))
+        << statusLine().toStdString();
+    cansend("vcan1", "1A5#F0FF100000000000");
+    EXPECT_TRUE(waitFor([] { return rawShows("FFF0", "10"); }, 10000));
+    EXPECT_TRUE(waitFor([] { return trendWindowIfOpen()->recorder().lines() == 1; }, 3000));
+    trendWindowIfOpen()->stopRecording();
+    std::ifstream in(log.toStdString());
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_NE(line.find(") vcan1 1A5#F0FF100000000000"), std::string::npos) << line;
+    closeTrendWindow();
     switchBus(false);
+    EXPECT_TRUE(waitFor([] { return statusLine() == "Off bus · next: vcan0 at 500 kbit/s"; }, 3000))
+        << statusLine().toStdString();
 }
 
 // Mend: the first read after switching on takes only a standard data frame
@@ -120,8 +147,12 @@ TEST_F(OnSocketCan, ChannelRingShowsTheChannelThatOpens) {
 TEST_F(OnSocketCan, FirstReadPassesOverFramesOfOtherIdentifiers) {
     ASSERT_TRUE(std::filesystem::exists("/sys/class/net/vcan0")) << "needs vcan0";
     composeIdentifier(0, 0, 1, 10, 5);
-    const unsigned char before[8] = {0x34, 0x12, 0x78, 0x56, 0, 0, 0, 0};
-    std::memcpy(data, before, sizeof before);  // no worker runs yet
+    // A first connection leaves a frame in the buffer.
+    switchBus(true);
+    ASSERT_TRUE(CanConnectionRuns());
+    cansend("vcan0", "1A5#3412785600000000");
+    ASSERT_TRUE(waitFor([] { return rawShows("1234", "5678"); }, 10000));
+    switchBus(false);
     switchBus(true);
     ASSERT_TRUE(CanConnectionRuns());
     cansend("vcan0", "100#0102030405060708");

@@ -121,7 +121,7 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
     for (int k = 0; k < n; ++k) {
         if (k >= silentFrom && k < silentTo) continue;
         const unsigned char data[8] = {0xF0, 0xBF, 0xF0, 0x3F, 0, 0, 0, 0};
-        TappedFrame frame{k * kColumn + kColumn / 2, k < silentTo ? 0x200 : 0x1A5, 8, {}};
+        TappedFrame frame{k * kColumn + kColumn / 2, k < silentTo ? 0x200 : 0x1A5, 8, {}, 0};
         std::copy(data, data + 8, frame.data);
         samples.append(frame);
     }
