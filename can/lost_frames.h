@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Frames lost on their way from the bus to the meters, the trend and the
 // recording: those the CAN layer dropped before the receive worker took them
