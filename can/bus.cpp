@@ -7,6 +7,7 @@
 #include "panel/panel_contract.h"
 #include "can/accepted_frames.h"
 #include "can/hardware.h"
+#include "can/lost_frames.h"
 #include "can/read_thread.h"
 #include "can/status_line.h"
 #include "platform/canlib.h"
@@ -27,6 +28,9 @@ constexpr int kErrorTextSize = 50;
 // switched under one interface and back under the other, so its value alone
 // does not say whether a channel is open and a worker runs.
 bool connectionRuns = false;
+// The channel the running connection opened, set before its worker starts;
+// can_channel may since name another for the next switch-on.
+std::atomic<int32_t> connectedChannel{-1};
 
 char errMsg[kErrorTextSize];
 
@@ -62,6 +66,8 @@ void showBusOff() {
 void startConnection() {
     acceptedFrames.reset();  // nothing of the identifier yet on this connection
     handle1.store(KVCanInitCtrl(can_channel));
+    LostFramesSwitchedOn();
+    connectedChannel.store(can_channel);
     threadrun.store(1);
     int functionId = 0;
     if (CmtScheduleThreadPoolFunction(DEFAULT_THREAD_POOL_HANDLE, KVCanReadThread, nullptr,
@@ -69,6 +75,7 @@ void startConnection() {
         // Without a worker the connection would show nothing: take it down
         // again and let the button say so.
         threadrun.store(0);
+        connectedChannel.store(-1);
         canBusOff(handle1.load());
         canClose(handle1.load());
         showBusOff();
@@ -82,6 +89,8 @@ void startConnection() {
 
 bool CanConnectionRuns() { return connectionRuns; }
 
+int32_t CanConnectedChannel() { return connectedChannel.load(); }
+
 void CanStopConnection() {
     if (!connectionRuns) return;
     // Off the bus first: that wakes the worker's read at once. Only when the
@@ -92,8 +101,13 @@ void CanStopConnection() {
     KVCanWakeReadThread();
     CmtWaitForThreadPoolFunctionCompletion(DEFAULT_THREAD_POOL_HANDLE, threadFunctionID);
     CmtReleaseThreadPoolFunctionID(DEFAULT_THREAD_POOL_HANDLE, threadFunctionID);
+    // Read before the close, counted after it: a reader of the running total
+    // may see it low for a moment, never twice.
+    const uint64_t dropped = LayerDroppedOn(handle1.load());
     canClose(handle1.load());
+    LostFramesChannelClosed(dropped);
     connectionRuns = false;
+    connectedChannel.store(-1);
     NudgeBusStatusLine();
 }
 
@@ -156,5 +170,6 @@ int bus_on_off(int panel, int control, int event, void*, int, int) {
     if (GetCtrlVal(panel, control, &value) < 0) return 0;
     onoff = value;
     CanReadBus(onoff);
+    NudgeBusStatusLine();  // under Vector the line says what the button did not do
     return 0;
 }

@@ -30,6 +30,9 @@ void KVCanCheck(const char* id, int32_t stat);
 void CanCloseTimeStop();
 // True while a connection runs (channel open, worker scheduled). [main-thread]
 bool CanConnectionRuns();
+// The channel number the running connection opened, -1 when none runs.
+// can_channel may name another one, for the next switch-on. [any-thread]
+int32_t CanConnectedChannel();
 // Stops the running connection: bus off, clears threadrun, waits for the
 // worker to leave its loop, releases its id, closes the channel. Does nothing
 // when no connection runs. [main-thread]

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "can/lost_frames.h"
 #include "platform/canlib.h"
 
 namespace {
@@ -101,6 +102,12 @@ std::string bitRateText(long bitsPerSecond) {
 BusStatusView describeBusStatus(const BusStatusInputs& in) {
     const std::string name = shownName(in.channelName);
     BusStatusView view;
+    view.noValue = in.everOn && !in.frameEverShown;
+    if (in.vectorChosen) {
+        view.text = in.buttonOn ? "Vector: ON BUS opens no channel in this build; choose Kvaser to connect"
+                                : "Off bus · Vector: the bus button opens no channel in this build";
+        return view;
+    }
     if (!in.on) {
         view.text = in.channelName.empty()
                         ? "Off bus"
@@ -124,12 +131,15 @@ BusStatusView describeBusStatus(const BusStatusInputs& in) {
         else reason = "live";
     }
 
-    view.text = rateLine(in, name) + "\n";
+    view.text = rateLine(in, name);
+    if (!in.nextChannelName.empty()) view.text += " · next: " + shownName(in.nextChannelName);
+    view.text += "\n";
     view.text += in.statusKnown ? stateText(in.busState) : "unknown state";
     view.text += format(" · bus %.0f frames/s · %s %.0f frames/s\n", in.busFramesPerSecond, id.c_str(),
                         in.idFramesPerSecond);
-    view.text += format("error frames %llu · last %s ", static_cast<unsigned long long>(in.errorFrames),
-                        id.c_str());
+    view.text += format("error frames %llu · ", static_cast<unsigned long long>(in.errorFrames));
+    if (in.lostFrames > 0) view.text += "lost " + groupedCount(in.lostFrames) + " · ";
+    view.text += "last " + id + " ";
     view.text += ofChosenId ? ageText(ageMs) + " ago" : std::string("none yet");
     view.text += "\n" + reason;
     if (in.statusKnown) {

@@ -23,7 +23,8 @@ FrameTap& recordTap() {
     return tap;
 }
 
-void tapAcceptedFrame(int64_t arrivalMicros, int32_t id, unsigned dlc, const unsigned char data[8]) {
+void tapAcceptedFrame(int64_t arrivalMicros, int32_t id, unsigned dlc, const unsigned char data[8],
+                      int channel) {
     FrameTap& trend = trendTap();
     FrameTap& record = recordTap();
     if (!trend.isOpen() && !record.isOpen()) return;
@@ -33,6 +34,7 @@ void tapAcceptedFrame(int64_t arrivalMicros, int32_t id, unsigned dlc, const uns
     // A classic frame carries at most 8 bytes; codes 9..15 also mean 8.
     frame.length = static_cast<unsigned char>(dlc < 8 ? dlc : 8);
     std::memcpy(frame.data, data, sizeof frame.data);
+    frame.channel = static_cast<int16_t>(channel);
     trend.offer(frame);
     record.offer(frame);
 }

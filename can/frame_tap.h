@@ -16,6 +16,7 @@ struct TappedFrame {
     int32_t id;
     unsigned char length;  // data bytes the frame carried, 0..8
     unsigned char data[8];
+    int16_t channel;       // the layer's channel number it came in on
 };
 
 class FrameTap {
@@ -57,5 +58,7 @@ FrameTap& trendTap();
 FrameTap& recordTap();
 
 // [worker-thread] Hands an accepted frame (its data length code `dlc`,
-// its arrival time on the monotonic clock) to every open tap.
-void tapAcceptedFrame(int64_t arrivalMicros, int32_t id, unsigned dlc, const unsigned char data[8]);
+// its arrival time on the monotonic clock, the channel it came in on) to
+// every open tap.
+void tapAcceptedFrame(int64_t arrivalMicros, int32_t id, unsigned dlc, const unsigned char data[8],
+                      int channel);

@@ -31,6 +31,8 @@ public:
     // Closes; false when closing reports a failure (set in error()).
     bool close();
 
+    // Bytes of whole lines in the file, also after a failure.
+    long long size() const { return committed_; }
     bool failed() const { return !error_.empty(); }
     // "No space left on device", "Permission denied", ... or empty.
     const std::string& error() const { return error_; }

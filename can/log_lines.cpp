@@ -33,10 +33,11 @@ std::string logInterfaceName(std::string_view channelName) {
     return name.empty() ? std::string("can") : name;
 }
 
-std::string trendCsvRow(int64_t microsSinceFirst, uint16_t word1, uint16_t word2) {
-    char text[80];
-    const int length = std::snprintf(text, sizeof text, "%" PRId64 ".%06" PRId64 ",%.2f,%.2f,%u,%u\n",
+std::string trendCsvRow(int64_t microsSinceFirst, int32_t id, uint16_t word1, uint16_t word2) {
+    char text[96];
+    const int length = std::snprintf(text, sizeof text, "%" PRId64 ".%06" PRId64 ",0x%03X,%.2f,%.2f,%u,%u\n",
                                      microsSinceFirst / 1'000'000, microsSinceFirst % 1'000'000,
+                                     static_cast<unsigned>(id) & 0x7FFu,
                                      scaleChannelWord(word1), scaleChannelWord(word2),
                                      static_cast<unsigned>(word1), static_cast<unsigned>(word2));
     return std::string(text, static_cast<size_t>(length));

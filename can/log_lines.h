@@ -18,8 +18,12 @@ std::string candumpLine(int64_t wallMicros, std::string_view interface, int32_t 
 // outside [A-Za-z0-9_.-] are left out ("virtual 0" -> "virtual0").
 std::string logInterfaceName(std::string_view channelName);
 
-constexpr std::string_view kTrendCsvHeader = "time_s,ch1,ch2,word1,word2\n";
+// The columns with their units: the scaled values run from -100 to +100,
+// the span of a channel's 12-bit reading.
+constexpr std::string_view kTrendCsvHeader =
+    "time (s),identifier (hex),ch1 (% of full scale),ch2 (% of full scale),word1 (raw),word2 (raw)\n";
 
-// "1.500000,100.00,-99.95,65520,16\n": seconds since the first sample, the
-// two scaled values with two decimals, the two words as integers.
-std::string trendCsvRow(int64_t microsSinceFirst, uint16_t word1, uint16_t word2);
+// "1.500000,0x1A5,100.00,-99.95,65520,16\n": seconds since the first
+// sample, the frame's identifier, the two scaled values with two decimals,
+// the two words as integers.
+std::string trendCsvRow(int64_t microsSinceFirst, int32_t id, uint16_t word1, uint16_t word2);

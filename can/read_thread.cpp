@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "can/read_thread.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -33,6 +34,9 @@ constexpr unsigned long kSilentWaitMs = 60'000;
 // The pause after a failed read (off the bus, bad handle).
 constexpr unsigned long kPassWaitMs = 100;
 
+// Set by the worker when the first frame fills the buffer; never cleared.
+std::atomic<bool> bufferHoldsFrame{false};
+
 // Lets a stop cut short the pause that follows a failed read.
 std::mutex pauseMutex;
 std::condition_variable pauseWake;
@@ -54,10 +58,11 @@ void takeAccepted(int handle, int32_t wanted, unsigned dlc) {
     int64_t arrivalUs = 0;
     const bool stamped = canGetLastArrivalMicros(handle, &arrivalUs) == canOK && arrivalUs > 0;
     if (!stamped) arrivalUs = steadyMillis() * 1000;
+    bufferHoldsFrame.store(true, std::memory_order_relaxed);
     const AcceptedFrame before = acceptedFrames.last();
     acceptedFrames.record(wanted, dlc, arrivalUs / 1000);
     if (freshnessChanges(before, wanted, dlc, arrivalUs / 1000)) NudgeBusStatusLine();
-    tapAcceptedFrame(arrivalUs, wanted, dlc, data);
+    tapAcceptedFrame(arrivalUs, wanted, dlc, data, CanConnectedChannel());
 }
 
 // Waits up to one second for a standard data frame of can_id and takes it
@@ -96,6 +101,8 @@ void showBuffer() {
     SetCtrlVal(panel, NUMERICMETER2, value2);
 }
 }  // namespace
+
+bool KVCanBufferHoldsFrame() { return bufferHoldsFrame.load(std::memory_order_relaxed); }
 
 void KVCanWakeReadThread() {
     { std::lock_guard<std::mutex> lock(pauseMutex); }

@@ -13,6 +13,9 @@ extern int32_t id;             // identifier of the first read's frame
 // next queued frame of can_id, if any, and shows it. A pass that finds
 // nothing sleeps until the next frame arrives, so a silent bus costs nothing.
 int KVCanReadThread(void* functionData);
+// [any-thread] True once a frame has been taken into the buffer since the
+// process started: before that, what the buffer holds was never measured.
+bool KVCanBufferHoldsFrame();
 // [any-thread] Wakes the worker wherever it waits, so that it sees a cleared
 // threadrun or a new can_id at once; called by the stop after clearing
 // threadrun and after every change of identifier.

@@ -1,12 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "can/recorder.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
+
+#include <algorithm>
 
 #include "can/frame_tap.h"
 #include "can/line_file.h"
 #include "can/log_lines.h"
+#include "can/lost_frames.h"
+#include "can/lost_frames.h"
 
 namespace {
 // How long the writer sleeps between batches: 160 frames at 8,000 frames/s,
@@ -18,7 +23,7 @@ constexpr auto kWriterPeriod = std::chrono::milliseconds(20);
 // by stop() never touches a Recorder that is gone.
 struct Recorder::Session {
     std::string path;
-    std::string interface;
+    std::vector<std::string> names;
     int64_t wallOffset = 0;
     std::mutex mutex;
     std::condition_variable wake;
@@ -30,17 +35,26 @@ struct Recorder::Session {
     // again, which the next recording's writer owns.
     std::atomic<bool> abandoned{false};
     std::atomic<uint64_t> lines{0};
+    std::atomic<uint64_t> lost{0};
+    // [writer] The loss counts at start, and the most the layer's has shown.
+    uint64_t tapDropsAtStart = 0;
+    uint64_t layerDropsAtStart = 0;
+    uint64_t layerDropsSeen = 0;
 
     void run(int cancelFd);
     bool writePending(LineFile& file, std::string& block);
+    uint64_t lostSinceStart();
 };
 
-bool Recorder::start(const std::string& path, const std::string& interface,
+bool Recorder::start(const std::string& path, std::vector<std::string> channelNames,
                      int64_t wallMinusMonotonicMicros, std::string* error) {
     stop();
     auto session = std::make_shared<Session>();
     session->path = path;
-    session->interface = interface;
+    session->names = std::move(channelNames);
+    for (std::string& name : session->names) name = logInterfaceName(name);
+    session->tapDropsAtStart = recordTap().dropped();
+    session->layerDropsAtStart = session->layerDropsSeen = LayerDroppedFrames();
     session->wallOffset = wallMinusMonotonicMicros;
     recordTap().open();
     if (!writer_.start([session](int cancelFd) { session->run(cancelFd); })) {
@@ -76,6 +90,8 @@ bool Recorder::opened() const { return session_ && session_->opened.load(); }
 
 uint64_t Recorder::lines() const { return session_ ? session_->lines.load() : 0; }
 
+uint64_t Recorder::lost() const { return session_ ? session_->lost.load() : 0; }
+
 std::string Recorder::failure() const {
     if (!session_) return {};
     std::lock_guard<std::mutex> lock(session_->mutex);
@@ -107,16 +123,43 @@ void Recorder::Session::run(int cancelFd) {
     recording.store(false);
 }
 
+uint64_t Recorder::Session::lostSinceStart() {
+    // The layer's total may dip for a moment while a channel closes; the
+    // highest seen stands.
+    layerDropsSeen = std::max(layerDropsSeen, LayerDroppedFrames());
+    return recordTap().dropped() - tapDropsAtStart + layerDropsSeen - layerDropsAtStart;
+}
+
 bool Recorder::Session::writePending(LineFile& file, std::string& block) {
+    static const std::string kUnnamed = "can";
     if (abandoned.load()) return false;
     block.clear();
     uint64_t count = 0;
     recordTap().drain([&](const TappedFrame& frame) {
-        block += candumpLine(frame.arrivalMicros + wallOffset, interface, frame.id, frame.length, frame.data);
+        const bool named = frame.channel >= 0 && static_cast<size_t>(frame.channel) < names.size();
+        block += candumpLine(frame.arrivalMicros + wallOffset, named ? names[frame.channel] : kUnnamed,
+                             frame.id, frame.length, frame.data);
         ++count;
     });
+    // Frames refused by the full hand-over came after those it held, and
+    // those the layer dropped before the ones still queued there: the mark
+    // goes after this batch.
+    const uint64_t lostNow = lostSinceStart();
+    const uint64_t newlyLost = lostNow - lost.load();
+    if (newlyLost > 0) block += "# lost " + std::to_string(newlyLost) + " frames\n";
     if (block.empty()) return true;
-    if (!file.append(block)) return false;
-    lines.fetch_add(count);
-    return true;
+    const long long before = file.size();
+    const bool ok = file.append(block);
+    if (ok) {
+        lines.fetch_add(count);
+        if (newlyLost > 0) lost.store(lostNow);
+        return true;
+    }
+    // After a failure the file keeps the whole lines of the block that
+    // reached it; the mark comes last, so those lines are all frames unless
+    // the whole block got there.
+    const size_t kept = static_cast<size_t>(file.size() - before);
+    const auto keptLines = static_cast<uint64_t>(std::count(block.begin(), block.begin() + kept, '\n'));
+    lines.fetch_add(std::min(keptLines, count));
+    return false;
 }

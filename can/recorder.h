@@ -4,13 +4,19 @@
 // of its own fed by recordTap(): neither the receive worker nor the UI thread
 // ever waits for the disk, not even to create the file (a FIFO, a stalled
 // network share). A write failure stops the recording; the file keeps the
-// whole lines written before it. Plain C++, no Qt.
+// whole lines written before it. Frames lost on the way while it runs
+// (dropped by the CAN layer before the worker, or refused by the full
+// hand-over) are marked where the writer finds them, with a comment line
+// that can-utils' readers and the simulator pass over:
+//   "# lost 17289 frames\n"
+// Plain C++, no Qt.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "can/file_job.h"
 
@@ -26,12 +32,14 @@ public:
     ~Recorder() { stop(); }
 
     // [main-thread] Opens recordTap() and starts the writer, which creates
-    // `path`. Lines carry `interface` and arrival times moved onto the wall
-    // clock by adding `wallMinusMonotonicMicros`. False, with the reason in
-    // *error, when no writer thread could start; a file that cannot be
-    // created ends the recording at once: recording() turns false and
-    // failure() says why, with opened() false.
-    bool start(const std::string& path, const std::string& interface,
+    // `path`. A frame's line carries the name of the channel it came in on,
+    // channelNames[frame.channel] ("can" for one outside the table), and its
+    // arrival time moved onto the wall clock by adding
+    // `wallMinusMonotonicMicros`. False, with the reason in *error, when no
+    // writer thread could start; a file that cannot be created ends the
+    // recording at once: recording() turns false and failure() says why,
+    // with opened() false.
+    bool start(const std::string& path, std::vector<std::string> channelNames,
                int64_t wallMinusMonotonicMicros, std::string* error);
     // [main-thread] Closes the tap, writes what it still holds and closes the
     // file. Returns within about 2 x kFinishWait whatever the file does: a
@@ -43,8 +51,10 @@ public:
     bool recording() const;
     // [main-thread] True once the file was created.
     bool opened() const;
-    // [main-thread] Lines written so far.
+    // [main-thread] Frames in the file so far (its lines less the marks).
     uint64_t lines() const;
+    // [main-thread] Frames lost while it ran, as marked in the file.
+    uint64_t lost() const;
     // [main-thread] The failure that ended the recording (empty if none),
     // e.g. "No space left on device".
     std::string failure() const;

@@ -2,11 +2,15 @@
 #include "can/status_line.h"
 
 #include <atomic>
+#include <string>
 
 #include "can/accepted_frames.h"
 #include "can/bus.h"
 #include "can/bus_status.h"
 #include "can/can_id.h"
+#include "can/hardware.h"
+#include "can/lost_frames.h"
+#include "can/read_thread.h"
 #include "panel/panel_contract.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
@@ -24,6 +28,9 @@ constexpr int kQuietRefreshMs = 1000;
 // window's rates: a count over a few milliseconds would read as nonsense.
 constexpr int64_t kShortestRateWindowMs = 200;
 constexpr unsigned kNameSize = 64;
+
+// [main-thread] A connection has run since start-up.
+bool everOn = false;
 
 // [main-thread] The refresh timer and its interval; 0 when none runs.
 int timerId = 0;
@@ -80,6 +87,19 @@ void RefreshBusStatusLine() {
     if (canGetChannelName(can_channel, name, sizeof name) == canOK) in.channelName = name;
     in.chosenBitRate = chosenBitRate();
     in.on = CanConnectionRuns();
+    in.vectorChosen = can_hardware_index != kKvaserIndex;
+    in.buttonOn = onoff == 1;
+    everOn = everOn || in.on;
+    in.everOn = everOn;
+    in.frameEverShown = KVCanBufferHoldsFrame();
+    if (in.on && CanConnectedChannel() != can_channel) {
+        // The line names the channel that is open; the choice is for next time.
+        in.nextChannelName = in.channelName;
+        char open[kNameSize] = "";
+        in.channelName = canGetChannelName(CanConnectedChannel(), open, sizeof open) == canOK
+                             ? open
+                             : "channel " + std::to_string(CanConnectedChannel());
+    }
     if (in.on) {
         const int handle = handle1.load();
         canBusStatus bus{};
@@ -88,6 +108,7 @@ void RefreshBusStatusLine() {
         in.bitRate = bus.bitRate;
         in.setupDenied = bus.setupDenied;
         in.errorFrames = bus.errorFrames;
+        in.lostFrames = LostSinceSwitchOn(handle);
         in.chosenId = can_id.load();
         in.last = acceptedFrames.last();
         in.nowMs = steadyMillis();
@@ -117,6 +138,8 @@ void RefreshBusStatusLine() {
     showMark(panel, NUMERIC_CH1_RAW, view.channel1Stale);
     showMark(panel, NUMERICMETER2, view.channel2Stale);
     showMark(panel, NUMERIC_CH2_RAW, view.channel2Stale);
+    for (const int control : {NUMERICMETER1, NUMERIC_CH1_RAW, NUMERICMETER2, NUMERIC_CH2_RAW})
+        SetCtrlAttribute(panel, control, ATTR_NO_VALUE, view.noValue ? 1 : 0);
     if (lineShown.load()) refreshEvery(moving ? kMovingRefreshMs : kQuietRefreshMs);
 }
 

@@ -11,7 +11,7 @@ bool writeTrendCsv(const std::string& path, const std::vector<TrendSample>& samp
     std::string block(kTrendCsvHeader);
     const int64_t first = samples.empty() ? 0 : samples.front().micros;
     for (size_t i = 0; ok && i < samples.size(); ++i) {
-        block += trendCsvRow(samples[i].micros - first, samples[i].word1, samples[i].word2);
+        block += trendCsvRow(samples[i].micros - first, samples[i].id, samples[i].word1, samples[i].word2);
         // Written in blocks of about 64 KB.
         if (block.size() >= 65536) {
             ok = file.append(block);

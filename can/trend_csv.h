@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Export of what the trend holds as CSV (time_s,ch1,ch2,word1,word2), for a
+// Export of what the trend holds as CSV (time, identifier, the two scaled
+// values and the two words, each column's unit in the header), for a
 // spreadsheet. Plain C++, no Qt. [any-thread]
 
 #include <string>

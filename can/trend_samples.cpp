@@ -5,7 +5,7 @@
 
 #include "can/frame_format.h"
 
-TrendSamples::TrendSamples(size_t capacity) : micros_(capacity), words_(capacity) {
+TrendSamples::TrendSamples(size_t capacity) : micros_(capacity), words_(capacity), ids_(capacity) {
     marks_.reserve(kMaxMarks);
 }
 
@@ -18,6 +18,7 @@ void TrendSamples::append(const TappedFrame& frame) {
     const size_t s = slot(count_);
     micros_[s] = frame.arrivalMicros;
     words_[s] = static_cast<uint32_t>(words.word1) | static_cast<uint32_t>(words.word2) << 16;
+    ids_[s] = static_cast<uint16_t>(frame.id & 0x7FF);
     ++count_;
 
     if (haveId_ && frame.id != lastId_) {
@@ -37,7 +38,8 @@ void TrendSamples::clear() {
 
 TrendSample TrendSamples::at(size_t i) const {
     const size_t s = slot(i);
-    return {micros_[s], static_cast<uint16_t>(words_[s] & 0xFFFF), static_cast<uint16_t>(words_[s] >> 16)};
+    return {micros_[s], static_cast<uint16_t>(words_[s] & 0xFFFF), static_cast<uint16_t>(words_[s] >> 16),
+            ids_[s]};
 }
 
 size_t TrendSamples::lowerBound(int64_t micros) const {

@@ -14,6 +14,7 @@ struct TrendSample {
     int64_t micros;  // arrival time, CLOCK_MONOTONIC
     uint16_t word1;
     uint16_t word2;
+    int32_t id;      // the frame's 11-bit identifier
 };
 
 // The first frame after a change of identifier.
@@ -25,7 +26,7 @@ struct IdentifierMark {
 class TrendSamples {
 public:
     // 10 minutes at 8,333 frames/s, more than a 1 Mbit/s bus carries of
-    // 8-byte frames; 12 bytes a sample (about 60 MB, touched as it fills).
+    // 8-byte frames; 14 bytes a sample (about 70 MB, touched as it fills).
     static constexpr size_t kDefaultCapacity = 5'000'000;
     static constexpr size_t kMaxMarks = 256;
 
@@ -57,6 +58,7 @@ private:
 
     std::vector<int64_t> micros_;
     std::vector<uint32_t> words_;  // word1 | word2 << 16
+    std::vector<uint16_t> ids_;    // each sample's identifier, for the export
     size_t first_ = 0;
     size_t count_ = 0;
     std::vector<IdentifierMark> marks_;

@@ -45,6 +45,10 @@ constexpr int ATTR_VISIBLE = 530;   // int: 0 hidden, nonzero shown
 // (its value may be out of date), 0 normally; the value stays. Other
 // controls answer UIE_BAD_ATTRIBUTE.
 constexpr int ATTR_GREYED = 540;
+// int: nonzero makes a meter or numeric show "—" greyed in its digital
+// display and a meter draw no needle: no value has come yet. The value is
+// kept and shown again at 0. Other controls answer UIE_BAD_ATTRIBUTE.
+constexpr int ATTR_NO_VALUE = 541;
 
 constexpr int DEFAULT_THREAD_POOL_HANDLE = -1;
 

@@ -16,6 +16,7 @@
 #include "can/bus.h"
 #include "can/frame_tap.h"
 #include "can/log_lines.h"
+#include "can/lost_frames.h"
 #include "can/trend_csv.h"
 #include "platform/canlib.h"
 
@@ -39,11 +40,24 @@ int64_t wallMinusMonotonicMicros() {
     return wall - monotonicMicros();
 }
 
-// The name of the channel the connection uses, as one word for log lines.
-std::string recordedInterface() {
-    char name[64] = "";
-    if (canGetChannelName(can_channel, name, sizeof name) != canOK) return "can";
-    return logInterfaceName(name);
+// The layer's channel names by number: each recorded frame is named after
+// the channel it came in on, whichever is chosen for the next switch-on.
+std::vector<std::string> channelNames() {
+    std::vector<std::string> names;
+    int count = 0;
+    if (canGetNumberOfChannels(&count) != canOK) return names;
+    for (int channel = 0; channel < count; ++channel) {
+        char name[64] = "";
+        names.push_back(canGetChannelName(channel, name, sizeof name) == canOK ? name : "");
+    }
+    return names;
+}
+
+// ", 17,289 lost while it ran (marked in the file)", or nothing.
+QString lostWhileRecording(uint64_t lost) {
+    if (lost == 0) return {};
+    return QStringLiteral("; %1 frames lost while it ran (marked in the file)")
+        .arg(QString::fromStdString(groupedCount(lost)));
 }
 
 constexpr struct {
@@ -138,15 +152,13 @@ void TrendWindow::collect() {
     if (recordingShown_ && !recorder_.recording()) {
         recordingShown_ = false;
         record_->setText(QStringLiteral("Record…"));
-        const QString failure = QString::fromStdString(recorder_.failure());
         if (!recorder_.opened()) {
             // The file was never created ("no program reads this FIFO").
+            const QString failure = QString::fromStdString(recorder_.failure());
             recorder_.stop();
             showMessage(QStringLiteral("Cannot record to %1: %2").arg(recordPath_, failure));
         } else {
-            showMessage(QStringLiteral("Recording stopped: %1 writing %2. The file keeps the %3 whole lines written before.")
-                            .arg(failure.isEmpty() ? QStringLiteral("an error") : failure, recordPath_)
-                            .arg(recorder_.lines()));
+            showRecordingEnd();
         }
     }
     if (exporter_.started() && exporter_.ended()) finishExport();
@@ -179,7 +191,7 @@ void TrendWindow::chooseRecordFile() {
 bool TrendWindow::startRecording(const QString& path) {
     std::string error;
     recordPath_ = path;
-    if (!recorder_.start(path.toStdString(), recordedInterface(), wallMinusMonotonicMicros(), &error)) {
+    if (!recorder_.start(path.toStdString(), channelNames(), wallMinusMonotonicMicros(), &error)) {
         showMessage(QStringLiteral("Cannot record to %1: %2").arg(path, QString::fromStdString(error)));
         return false;
     }
@@ -193,13 +205,19 @@ void TrendWindow::stopRecording() {
     recorder_.stop();
     recordingShown_ = false;
     record_->setText(QStringLiteral("Record…"));
+    showRecordingEnd();
+}
+
+void TrendWindow::showRecordingEnd() {
     const QString failure = QString::fromStdString(recorder_.failure());
+    const QString lost = lostWhileRecording(recorder_.lost());
     if (failure.isEmpty())
-        showMessage(QStringLiteral("Recorded %1 frames to %2").arg(recorder_.lines()).arg(recordPath_));
+        showMessage(QStringLiteral("Recorded %1 frames to %2%3").arg(recorder_.lines()).arg(recordPath_, lost));
     else
-        showMessage(QStringLiteral("Recording stopped: %1 writing %2. The file keeps the %3 whole lines written before.")
-                        .arg(failure, recordPath_)
-                        .arg(recorder_.lines()));
+        showMessage(QStringLiteral("Recording stopped: %1 writing %2. The file keeps the %3 frames written before%4.")
+                        .arg(failure.isEmpty() ? QStringLiteral("an error") : failure, recordPath_)
+                        .arg(recorder_.lines())
+                        .arg(lost));
 }
 
 void TrendWindow::chooseCsvFile() {

@@ -60,6 +60,8 @@ private:
     void redraw();
     void finishExport();
     void showMessage(const QString& text);
+    // The message at a recording's end: what the file holds, what was lost.
+    void showRecordingEnd();
 
     TrendSamples samples_;
     TrendView view_;

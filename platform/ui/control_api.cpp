@@ -31,6 +31,11 @@ bool hasDigitalDisplay(const ControlWidget& control) {
     return kind == ControlKind::Meter || kind == ControlKind::Numeric || kind == ControlKind::Knob;
 }
 
+// The indicators that show a measured value; a knob always has one.
+bool showsMeasuredValue(const ControlWidget& control) {
+    return control.kind() == ControlKind::Meter || control.kind() == ControlKind::Numeric;
+}
+
 int findRing(int panel, int control, std::shared_ptr<PanelRecord>* panelOut, UiRing** ring) {
     ControlRecord* record = nullptr;
     const int status = findControl(panel, control, panelOut, &record);
@@ -125,6 +130,11 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         found->control->setGreyed(value != 0);
         return 0;
     }
+    if (attribute == ATTR_NO_VALUE) {
+        if (!showsMeasuredValue(*found->control)) return UIE_BAD_ATTRIBUTE;
+        found->control->setNoValue(value != 0);
+        return 0;
+    }
     if (attribute != ATTR_VISIBLE) return UIE_BAD_ATTRIBUTE;
     found->widget->setVisible(value != 0);
     if (found->label) found->label->setVisible(value != 0);
@@ -140,6 +150,11 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
     if (attribute == ATTR_GREYED) {
         if (!hasDigitalDisplay(*found->control)) return UIE_BAD_ATTRIBUTE;
         *value = found->control->greyed() ? 1 : 0;
+        return 0;
+    }
+    if (attribute == ATTR_NO_VALUE) {
+        if (!showsMeasuredValue(*found->control)) return UIE_BAD_ATTRIBUTE;
+        *value = found->control->noValue() ? 1 : 0;
         return 0;
     }
     if (attribute != ATTR_VISIBLE) return UIE_BAD_ATTRIBUTE;

@@ -55,6 +55,15 @@ public:
     }
     bool greyed() const { return greyed_; }
 
+    // A control without a value shows "—" instead of a number (and a meter
+    // no needle): nothing has been measured yet.
+    void setNoValue(bool noValue) {
+        if (noValue == noValue_) return;
+        noValue_ = noValue;
+        asWidget()->update();
+    }
+    bool noValue() const { return noValue_; }
+
     // How often the widget has painted itself; benchmarks compare it with
     // the number of values applied.
     std::uint64_t paintCount() const { return paintCount_; }
@@ -71,4 +80,5 @@ private:
     std::function<void()> commitHandler_;
     std::uint64_t paintCount_ = 0;
     bool greyed_ = false;
+    bool noValue_ = false;
 };

@@ -51,6 +51,7 @@ QString UiMeter::configureFromProperties() {
 }
 
 QString UiMeter::displayText() const {
+    if (noValue()) return QStringLiteral("—");
     // A value just below zero would round to "-0.00"; show it as zero.
     const bool roundsToZero = std::abs(value_) < 0.5 * std::pow(10.0, -precision_);
     return QString::number(roundsToZero ? 0.0 : value_, 'f', precision_);
@@ -159,11 +160,13 @@ void UiMeter::paintEvent(QPaintEvent*) {
     painter.drawPixmap(dialRect_.topLeft(), staticCache_);
 
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.save();
-    painter.translate(dialRect_.topLeft());
-    painter.scale(dialRect_.width() / kLogicalWidth, dialRect_.width() / kLogicalWidth);
-    paintNeedle(painter);
-    painter.restore();
+    if (!noValue()) {
+        painter.save();
+        painter.translate(dialRect_.topLeft());
+        painter.scale(dialRect_.width() / kLogicalWidth, dialRect_.width() / kLogicalWidth);
+        paintNeedle(painter);
+        painter.restore();
+    }
 
-    paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed());
+    paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed() || noValue());
 }

@@ -33,6 +33,7 @@ QString UiNumeric::configureFromProperties() {
 }
 
 QString UiNumeric::displayText() const {
+    if (noValue()) return QStringLiteral("—");
     const auto whole = static_cast<long long>(value_);
     return hex_ ? QString::number(whole, 16).toUpper() : QString::number(whole);
 }
@@ -40,5 +41,5 @@ QString UiNumeric::displayText() const {
 void UiNumeric::paintEvent(QPaintEvent*) {
     countPaint();
     QPainter painter(this);
-    paintDigitalDisplay(painter, rect(), displayText(), palette(), greyed());
+    paintDigitalDisplay(painter, rect(), displayText(), palette(), greyed() || noValue());
 }

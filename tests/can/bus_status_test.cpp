@@ -19,32 +19,36 @@ struct Row {
     bool stale1;
     bool stale2;
     int setupDenied;
+    uint64_t lost;     // frames lost since switch-on
+    const char* next;  // the channel chosen for the next switch-on, if another
 };
 
 TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
     const Row rows[] = {
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, 0},
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 9949, "can0 · 500 kbit/s", "no frame of 0x1A5 for 9.9 s", true, true, 0},
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 42999, "can0 · 500 kbit/s", "no frame of 0x1A5 for 42 s", true, true, 0},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, 0, 0, ""},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 9949, "can0 · 500 kbit/s", "no frame of 0x1A5 for 9.9 s", true, true, 0, 0, ""},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 42999, "can0 · 500 kbit/s", "no frame of 0x1A5 for 42 s", true, true, 0, 0, ""},
         {canBUSSTATE_ERROR_ACTIVE, 250000, 8, 300, "can0 · 250 kbit/s (chosen 500 kbit/s not applied)", "live",
-         false, false, 0},
+         false, false, 0, 0, ""},
         {canBUSSTATE_ERROR_ACTIVE, 250000, 8, 300,
          "can0 · 250 kbit/s (chosen 500 kbit/s not applied: only root may set it)",
          "to run at 500 kbit/s, as root: ip link set can0 down; ip link set can0 type can bitrate 500000; "
          "ip link set can0 up",
-         false, false, canSETUP_BITRATE_DENIED},
+         false, false, canSETUP_BITRATE_DENIED, 0, ""},
         // Set meanwhile by someone else: no advice left.
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, canSETUP_BITRATE_DENIED},
-        {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s", "bus off", true, true, 0},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, canSETUP_BITRATE_DENIED, 0, ""},
+        {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s", "bus off", true, true, 0, 0, ""},
         {canBUSSTATE_BUS_OFF, 500000, 8, 300, "can0 · 500 kbit/s",
          "to restart the controller, as root: ip link set can0 down; ip link set can0 up", true, true,
-         canSETUP_RESTART_DENIED},
+         canSETUP_RESTART_DENIED, 0, ""},
         // Recovered by itself (restart-ms): live again, no advice.
-        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, canSETUP_RESTART_DENIED},
-        {canBUSSTATE_GONE, 0, 8, 300, "can0 · bit rate —", "can0 no longer exists", true, true, 0},
-        {canBUSSTATE_CONNECTING, 0, 8, 300, "can0 · bit rate —", "connecting to can0", true, true, 0},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, canSETUP_RESTART_DENIED, 0, ""},
+        {canBUSSTATE_GONE, 0, 8, 300, "can0 · bit rate —", "can0 no longer exists", true, true, 0, 0, ""},
+        {canBUSSTATE_CONNECTING, 0, 8, 300, "can0 · bit rate —", "connecting to can0", true, true, 0, 0, ""},
         {canBUSSTATE_ERROR_ACTIVE, 500000, 1, 300, "can0 · 500 kbit/s",
-         "0x1A5 carries 1 data bytes: no channel word", true, true, 0},
+         "0x1A5 carries 1 data bytes: no channel word", true, true, 0, 0, ""},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s · next: can1", "live", false, false, 0,
+         19445, "can1"},
     };
     for (const Row& row : rows) {
         BusStatusInputs in;
@@ -58,8 +62,12 @@ TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
         in.chosenId = 0x1A5;
         in.last = {true, 0x1A5, row.dlc, 10000};
         in.nowMs = 10000 + row.ageMs;
+        in.lostFrames = row.lost;
+        in.nextChannelName = row.next;
         const BusStatusView view = describeBusStatus(in);
         const std::string& text = view.text;
+        const std::string lost = row.lost ? "error frames 0 · lost 19,445 · last" : "error frames 0 · last";
+        EXPECT_NE(text.find("\n" + lost + " 0x1A5 "), std::string::npos) << text;
         EXPECT_EQ(text.substr(0, text.find('\n')), row.firstLine) << text;
         EXPECT_EQ(text.substr(text.rfind('\n') + 1), row.reason) << text;
         EXPECT_EQ(view.channel1Stale, row.stale1) << text;

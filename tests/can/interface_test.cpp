@@ -50,12 +50,20 @@ TEST_F(InterfaceSelection, VectorOpensItsDriverUnloadsCanlibAndKeepsTheList) {
     EXPECT_EQ(canGetNumberOfChannels(&channels), canOK);
 }
 
+// The button shows ON BUS, and the status line says that it carries no
+// connection in this build.
 TEST_F(InterfaceSelection, BusButtonUnderVectorOpensNothing) {
     selectRingIndex(CAN_HARDWARE, kVectorIndex);
+    EXPECT_TRUE(waitFor([] { return statusLine() == "Off bus · Vector: the bus button opens no channel in this build"; },
+                        1000))
+        << statusLine().toStdString();
     switchBus(true);
     EXPECT_EQ(onoff, 1);
     EXPECT_FALSE(CanConnectionRuns());
     EXPECT_EQ(threadrun.load(), 0);
+    EXPECT_TRUE(waitFor([] {
+        return statusLine() == "Vector: ON BUS opens no channel in this build; choose Kvaser to connect";
+    }, 1000)) << statusLine().toStdString();
     switchBus(false);
     EXPECT_EQ(onoff, 0);
 }

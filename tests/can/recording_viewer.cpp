@@ -3,15 +3,17 @@
 // virtual bus its environment names) as a second program on the bus. Once
 // the panel is up it switches the bus on with the bus button, opens the
 // trend with the "Trend" button, starts recording to FILE and prints
-// "recording"; when LINES lines are written (or 20 s have passed) it stops,
-// prints "recorded <lines>" and closes the panel as the user would. Its exit
-// status is the program's.
+// "recording"; when LINES frames are written or lost (or 20 s have passed)
+// it stops, prints "recorded <lines> lost <lost>" and the status line's
+// third line ("error frames 0 · lost 19,445 · last 0x200 0.1 s ago"), and
+// closes the panel as the user would. Its exit status is the program's.
 //
 // Usage: kolvar-recording-viewer FILE LINES
 
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include "app/trend/trend_entry.h"
 #include "app/trend/trend_window.h"
 #include "can/bus.h"
+#include "can/status_line.h"
 #include "platform/ui/qt_access.h"
 
 namespace {
@@ -69,14 +72,20 @@ void drive() {
             std::printf("recording\n");
             std::fflush(stdout);
             break;
-        case 3:
-            if (trendWindowIfOpen()->recorder().lines() < wantedLines && sinceStep->elapsed() < 20000) return;
+        case 3: {
+            const Recorder& recorder = trendWindowIfOpen()->recorder();
+            if (recorder.lines() + recorder.lost() < wantedLines && sinceStep->elapsed() < 20000) return;
             trendWindowIfOpen()->stopRecording();
-            std::printf("recorded %llu\n", static_cast<unsigned long long>(trendWindowIfOpen()->recorder().lines()));
+            std::printf("recorded %llu lost %llu\n", static_cast<unsigned long long>(recorder.lines()),
+                        static_cast<unsigned long long>(recorder.lost()));
+            RefreshBusStatusLine();
+            const auto* line = qobject_cast<QLabel*>(uiControlWidget(panelHandle.load(), BUS_STATUS_LINE));
+            std::printf("%s\n", line ? qPrintable(line->text().section('\n', 2, 2)) : "no status line");
             std::fflush(stdout);
             poll->stop();
             closePanel();
             return;
+        }
         }
         ++*step;
         sinceStep->start();

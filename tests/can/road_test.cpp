@@ -130,7 +130,8 @@ TEST_F(FrameRoad, SilentBusShowsTheLastConnectionsValues) {
 }
 
 // The meters' values are marked stale (greyed, with the reason on the status
-// line) until the first frame of the identifier, again after a silent second,
+// line) until the first frame of the identifier (shown as "—", no value yet),
+// again after a silent second,
 // for the channel a short frame does not carry, and after an identifier
 // change until a frame of the new one; the values themselves stay.
 TEST_F(FrameRoad, ValuesAreMarkedStaleWhileNoFrameOfTheIdentifierArrives) {
@@ -152,6 +153,9 @@ TEST_F(FrameRoad, ValuesAreMarkedStaleWhileNoFrameOfTheIdentifierArrives) {
         << statusLine().toStdString();
     EXPECT_TRUE(statusLine().startsWith("virtual bus 0 · bit rate —")) << statusLine().toStdString();
     EXPECT_TRUE(allGreyed());
+    // Nothing measured yet: no number and no needle, not the empty buffer's
+    // -100.00; from the first frame on, values stay when they go stale.
+    EXPECT_EQ(showing(), "— — — —");
 
     // The frame stays fresh for a second, which the simulator can outlive
     // under the sanitizers: the marks are watched while it runs.

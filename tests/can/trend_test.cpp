@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -30,7 +31,8 @@ TappedFrame frameAt(int64_t micros, int r1, int r2 = 0, int32_t id = 0x200) {
     const unsigned w1 = static_cast<unsigned>(r1) << 4;
     const unsigned w2 = static_cast<unsigned>(r2) << 4;
     return {micros, id, 8, {static_cast<unsigned char>(w1 & 0xFF), static_cast<unsigned char>(w1 >> 8),
-                         static_cast<unsigned char>(w2 & 0xFF), static_cast<unsigned char>(w2 >> 8), 0, 0, 0, 0}};
+                         static_cast<unsigned char>(w2 & 0xFF), static_cast<unsigned char>(w2 >> 8), 0, 0, 0, 0},
+            0};
 }
 
 struct DecimationRow {
@@ -194,17 +196,23 @@ std::string readAll(const std::string& path) {
     return text.str();
 }
 
+// Each row names its frame's identifier: a knob turned from 0x200 to 0x201
+// between two rows shows as a change of device, not a jump of one signal.
 TEST(TrendCsvTest, KnownSeriesGivesKnownRows) {
     const std::string path = ::testing::TempDir() + "trend.csv";
-    const std::vector<TrendSample> series = {
-        {5'000'000, 0x0000, 0xFFF0}, {5'000'125, 0xFFFF, 0x0010}, {6'500'000, 0x8000, 0x7FF0}};
+    TrendSamples held(8);
+    held.append(frameAt(5'000'000, 0x000, 0xFFF));
+    held.append(frameAt(5'000'125, 0xFFF, 0x001, 0x200));
+    held.append(frameAt(6'500'000, 0x800, 0x7FF, 0x201));
+    std::vector<TrendSample> series;
+    for (size_t i = 0; i < held.size(); ++i) series.push_back(held.at(i));
     std::string error;
     ASSERT_TRUE(writeTrendCsv(path, series, &error)) << error;
     EXPECT_EQ(readAll(path),
-              "time_s,ch1,ch2,word1,word2\n"
-              "0.000000,-100.00,100.00,0,65520\n"
-              "0.000125,100.00,-99.95,65535,16\n"
-              "1.500000,0.02,-0.02,32768,32752\n");
+              "time (s),identifier (hex),ch1 (% of full scale),ch2 (% of full scale),word1 (raw),word2 (raw)\n"
+              "0.000000,0x200,-100.00,100.00,0,65520\n"
+              "0.000125,0x200,100.00,-99.95,65520,16\n"
+              "1.500000,0x201,0.02,-0.02,32768,32752\n");
 }
 
 // Records `frames` frames onto `path` in a child process whose files may
@@ -220,7 +228,7 @@ int recordInChild(const std::string& path, rlim_t sizeLimit, int frames, const s
         }
         Recorder recorder;
         std::string error;
-        if (!recorder.start(path, "vcan0", 1'700'000'000'000'000, &error)) _exit(4);
+        if (!recorder.start(path, {"vcan0"}, 1'700'000'000'000'000, &error)) _exit(4);
         for (int i = 0; i < frames; ++i) {
             recordTap().offer(frameAt(i * 125, i % 4096));
             if (i % 100 == 99) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -230,7 +238,19 @@ int recordInChild(const std::string& path, rlim_t sizeLimit, int frames, const s
         const bool stoppedByItself = !recorder.recording() && recorder.failure() == failure;
         if (!stoppedByItself) std::fprintf(stderr, "recording ended with \"%s\"\n", recorder.failure().c_str());
         recorder.stop();
-        _exit(stoppedByItself ? 0 : 5);
+        if (!stoppedByItself) _exit(5);
+        // The count the message gives is the count in the file (/dev/full
+        // reads as endless zeros and keeps nothing).
+        if (path == "/dev/full") _exit(recorder.lines() == 0 ? 0 : 6);
+        std::ifstream in(path);
+        uint64_t inFile = 0;
+        for (std::string line; std::getline(in, line);) inFile += line.rfind("# ", 0) != 0;
+        if (inFile != recorder.lines()) {
+            std::fprintf(stderr, "%llu lines counted, %llu in the file\n",
+                         static_cast<unsigned long long>(recorder.lines()), static_cast<unsigned long long>(inFile));
+            _exit(6);
+        }
+        _exit(0);
     }
     int status = 0;
     if (waitpid(child, &status, 0) != child) return -1;
@@ -274,6 +294,39 @@ TEST(RecorderTest, FailingFileStopsTheRecordingAndKeepsWholeLines) {
     const std::string full = std::string(smallFs) + "/full.log";
     ASSERT_EQ(recordInChild(full, 0, 4000, "No space left on device"), 0);
     expectWholeRecordedLines(full, 16 * 1024);
+}
+
+// Frames offered faster than the writer takes them: the full hand-over
+// refuses some, and the file says where and how many ("# lost N frames",
+// a line can-utils' readers pass over); the frames in it and those marked
+// lost add up to what was offered, and the counts match the file.
+TEST(RecorderTest, FramesRefusedByTheHandOverAreCountedAndMarkedInTheLog) {
+    const std::string path = ::testing::TempDir() + "refused.log";
+    Recorder recorder;
+    std::string error;
+    ASSERT_TRUE(recorder.start(path, {"vcan0"}, 1'700'000'000'000'000, &error)) << error;
+    constexpr int kFrames = 4 * static_cast<int>(FrameTap::kCapacity);
+    for (int i = 0; i < kFrames; ++i) recordTap().offer(frameAt(i, i % 4096));
+    recorder.stop();
+    ASSERT_TRUE(recorder.failure().empty()) << recorder.failure();
+
+    std::ifstream in(path);
+    uint64_t frames = 0, marked = 0, marks = 0;
+    for (std::string line; std::getline(in, line);) {
+        unsigned long long lost = 0;
+        if (std::sscanf(line.c_str(), "# lost %llu frames", &lost) == 1) {
+            marked += lost;
+            ++marks;
+            ASSERT_GT(frames, 0u) << "a mark before the frames it follows";
+        } else {
+            ASSERT_EQ(line.rfind("(1700000000.", 0), 0u) << line;
+            ++frames;
+        }
+    }
+    EXPECT_GT(marks, 0u);
+    EXPECT_EQ(frames, recorder.lines());
+    EXPECT_EQ(marked, recorder.lost());
+    EXPECT_EQ(frames + marked, static_cast<uint64_t>(kFrames));
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ TEST_F(TrendWindowTest, RecordingOfTheSimulatorReplaysIntoASecondViewerWithIdent
         << "the second viewer did not end";
     EXPECT_EQ(viewer.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(viewer.exitCode(), 0) << viewer.readAllStandardError().toStdString();
-    EXPECT_EQ(viewer.readAll().trimmed(), "recorded 400");
+    EXPECT_EQ(viewer.readLine().trimmed(), "recorded 400 lost 0");
 
     const std::vector<std::string> original = framesOfLog(log);
     ASSERT_EQ(original.size(), 400u);
@@ -132,7 +132,7 @@ TEST_F(TrendWindowTest, AFifoNobodyReadsHoldsNeitherRecordingExportNorClose) {
 
     // More than a pipe holds (64 KB) of both: 4,000 log lines and CSV rows.
     constexpr int kFrames = 4000;
-    const auto frame = [](int i) { return TappedFrame{i * 1000, 0x200, 8, {0xF0, 0xFF, 0x10, 0, 0, 0, 0, 0}}; };
+    const auto frame = [](int i) { return TappedFrame{i * 1000, 0x200, 8, {0xF0, 0xFF, 0x10, 0, 0, 0, 0, 0}, 0}; };
     for (int i = 0; i < kFrames; ++i) trendTap().offer(frame(i));
     window->collect();
     ASSERT_GE(window->samples().size(), size_t{kFrames});
@@ -180,7 +180,7 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
     for (int k = 0; k < n; ++k) {
         if (k >= silentFrom && k < silentTo) continue;
         const unsigned char data[8] = {0xF0, 0xBF, 0xF0, 0x3F, 0, 0, 0, 0};
-        TappedFrame frame{k * kColumn + kColumn / 2, k < silentTo ? 0x200 : 0x1A5, 8, {}};
+        TappedFrame frame{k * kColumn + kColumn / 2, k < silentTo ? 0x200 : 0x1A5, 8, {}, 0};
         std::copy(data, data + 8, frame.data);
         samples.append(frame);
     }

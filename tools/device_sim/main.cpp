@@ -261,6 +261,8 @@ bool readLog(const std::string& path, std::vector<LogLine>& lines, LogSkips& ski
             return false;
         }
         if (text.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+        // A comment, as the viewer's recordings mark lost frames with.
+        if (text[0] == '#') continue;
         auto line = parseCandumpLine(text);
         if (!line) {
             if (const char* kind = unsendableCandumpKind(text)) {

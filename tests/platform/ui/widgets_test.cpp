@@ -257,6 +257,21 @@ TEST_F(WidgetsTest, NeedleAndPointerMoveWithTheValue) {
         EXPECT_EQ(widget->grab().toImage(), low) << control;
         EXPECT_GT(uiPaintCount(panel, control), 2u) << control;
     }
+
+    // Without a value a meter draws no needle and shows "—", whatever value
+    // it holds, and so does a raw display; cleared, the value comes back.
+    QWidget* meter = uiControlWidget(panel, NUMERICMETER1);
+    ASSERT_EQ(SetCtrlAttribute(panel, NUMERICMETER1, ATTR_NO_VALUE, 1), 0);
+    ASSERT_EQ(SetCtrlAttribute(panel, NUMERIC_CH1_RAW, ATTR_NO_VALUE, 1), 0);
+    const QImage none = meter->grab().toImage();
+    EXPECT_EQ(shownText(panel, NUMERICMETER1), "—");
+    EXPECT_EQ(shownText(panel, NUMERIC_CH1_RAW), "—");
+    ASSERT_EQ(SetCtrlVal(panel, NUMERICMETER1, 100.0), 0);
+    EXPECT_EQ(meter->grab().toImage(), none);
+    ASSERT_EQ(SetCtrlAttribute(panel, NUMERICMETER1, ATTR_NO_VALUE, 0), 0);
+    EXPECT_EQ(shownText(panel, NUMERICMETER1), "100.00");
+    EXPECT_NE(meter->grab().toImage(), none);
+    EXPECT_EQ(SetCtrlAttribute(panel, NUMERICKNOB_ID0, ATTR_NO_VALUE, 1), UIE_BAD_ATTRIBUTE);
 }
 
 }  // namespace
