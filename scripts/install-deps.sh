@@ -3,7 +3,7 @@
 # needs, when they are missing. Usage: scripts/install-deps.sh run|test|package
 set -euo pipefail
 
-build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-tools-dev qt6-charts-dev
+build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-tools-dev qt6-charts-dev qt6-svg-dev
             libgl-dev qt6-qpa-plugins libsocketcan-dev)
 run_pkgs=(xvfb)
 # Rendering the icons, computing the package's dependencies.
