@@ -217,6 +217,7 @@ bool TrendMeasure::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::MouseButtonPress: {
         auto* mouse = static_cast<QMouseEvent*>(event);
+        // Presses on the plot are the measure's; elsewhere the chart's.
         if (chart_->shownSpanMicros() <= 0 || !chart_->plotRect().contains(mouse->position())) break;
         if (mouse->button() == Qt::RightButton) {
             clear();
@@ -225,7 +226,7 @@ bool TrendMeasure::eventFilter(QObject* watched, QEvent* event) {
             dragging_ = false;
             pressX_ = mouse->position().x();
         }
-        break;
+        return true;
     }
     case QEvent::MouseMove: {
         auto* mouse = static_cast<QMouseEvent*>(event);
@@ -250,7 +251,7 @@ bool TrendMeasure::eventFilter(QObject* watched, QEvent* event) {
         } else {
             placeCursor(mouse->modifiers() & Qt::ShiftModifier ? 1 : 0, timeAt(pressX_));
         }
-        break;
+        return true;
     }
     default:
         break;
