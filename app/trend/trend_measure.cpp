@@ -66,9 +66,12 @@ TrendMeasure::TrendMeasure(TrendChart* chart, const TrendSamples& samples, QObje
     table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    table_->setFixedHeight(table_->horizontalHeader()->sizeHint().height() +
-                           2 * table_->verticalHeader()->defaultSectionSize() + 2 * table_->frameWidth());
+    // Two rows of text and no more: the chart keeps the window's height.
+    const int rowHeight = table_->fontMetrics().height() + 6;
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(rowHeight);
+    table_->setFixedHeight(table_->horizontalHeader()->sizeHint().height() + 2 * rowHeight +
+                           2 * table_->frameWidth());
     showCursors();
 }
 
