@@ -46,8 +46,11 @@ TrendMeasure::TrendMeasure(TrendChart* chart, const TrendSamples& samples, QObje
     overlay_->installEventFilter(this);
     chart->viewport()->installEventFilter(this);
 
-    stretchLine_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    cursorLine_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Wrapped, so a long line never widens the window.
+    for (QLabel* line : {stretchLine_, cursorLine_}) {
+        line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        line->setWordWrap(true);
+    }
     cursorLine_->setAccessibleName(QStringLiteral("Cursors"));
     table_->setAccessibleName(QStringLiteral("Statistics"));
     for (int c = 0; c < kColumnCount; ++c)
