@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShortcut>
 #include <QTableWidget>
 #include <algorithm>
 #include <cmath>
@@ -76,6 +77,16 @@ TrendMeasure::TrendMeasure(TrendChart* chart, const TrendSamples& samples, QObje
     table_->setFixedHeight(table_->horizontalHeader()->sizeHint().height() + 2 * rowHeight +
                            2 * table_->frameWidth());
     showCursors();
+
+    // The plain arrow keys belong to the chart; Alt moves the cursors.
+    const struct {
+        QKeyCombination keys;
+        int which, direction;
+    } moves[] = {{Qt::ALT | Qt::Key_Left, 0, -1}, {Qt::ALT | Qt::Key_Right, 0, 1},
+                 {Qt::ALT | Qt::SHIFT | Qt::Key_Left, 1, -1}, {Qt::ALT | Qt::SHIFT | Qt::Key_Right, 1, 1}};
+    for (const auto& move : moves)
+        connect(new QShortcut(QKeySequence(move.keys), chart_), &QShortcut::activated, this,
+                [this, which = move.which, direction = move.direction] { stepCursor(which, direction); });
 }
 
 void TrendMeasure::tick() {
@@ -135,6 +146,24 @@ void TrendMeasure::placeCursor(int which, int64_t micros) {
     cursorSet_[which] = true;
     showCursors();
     overlay_->update();
+}
+
+void TrendMeasure::stepCursor(int which, int direction) {
+    if (chart_->shownSpanMicros() <= 0) return;
+    if (!cursorSet_[which]) {
+        placeCursor(which, chart_->shownFromMicros() + chart_->shownSpanMicros() / 2);
+        return;
+    }
+    const int64_t from = cursor_[which];
+    int64_t target = from + direction * chart_->shownColumnMicros();
+    const PointValues at = trendValuesAt(samples_, target, chart_->shownColumnMicros());
+    if (at.frame && at.micros == from) {
+        // The column's nearest frame is the one the cursor is on.
+        const size_t i = samples_.lowerBound(from);
+        if (direction > 0 && i + 1 < samples_.size()) target = samples_.at(i + 1).micros;
+        if (direction < 0 && i > 0) target = samples_.at(i - 1).micros;
+    }
+    placeCursor(which, target);
 }
 
 void TrendMeasure::clear() {

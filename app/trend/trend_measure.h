@@ -1,8 +1,9 @@
 #pragma once
 // Measuring on the trend: statistics of each channel over the span in view
 // or a stretch dragged across the chart, in a small table under it, and two
-// cursors (click: A, shift-click: B; right-click clears both and the
-// selection) with their values and the differences between them. The
+// cursors (click: A, shift-click: B, moved by Alt+Left/Right and
+// Alt+Shift+Left/Right; right-click clears both and the selection) with
+// their values and the differences between them. The
 // statistics run from the samples, a few times a second at most and less
 // often when a long span makes them dear, only while the window is shown and
 // not paused; placing a cursor or a selection computes at once. [main-thread]
@@ -44,6 +45,9 @@ public:
     int64_t selectionTo() const { return selTo_; }
     // Places cursor A or B at a time, snapped to the frame shown there.
     void placeCursor(int which, int64_t micros);
+    // Moves a cursor one pixel column, or to the neighbouring frame where
+    // frames are further apart; an unplaced one starts in the middle.
+    void stepCursor(int which, int direction);
     bool cursorsPlaced() const { return cursorSet_[0] || cursorSet_[1]; }
     // Forgets the selection and both cursors.
     void clear();

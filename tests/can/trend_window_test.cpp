@@ -208,6 +208,10 @@ TEST(TrendMeasureTest, CursorsReadARampASelectionIsMeasuredAndThePictureCarriesI
     const QString both = measure.cursorLine()->text();
     EXPECT_TRUE(both.contains("s: Ch 1 -80.46, Ch 2 -50.04 · B")) << both.toStdString();
     EXPECT_TRUE(both.endsWith("B − A: Δt 4.000 s, Δ Ch 1 39.07, Δ Ch 2 0.00")) << both.toStdString();
+    // Alt+Right moves A one frame on: 3.98 s and 796 readings (38.88) to B.
+    QTest::keyClick(&chart, Qt::Key_Right, Qt::AltModifier);
+    EXPECT_TRUE(measure.cursorLine()->text().endsWith("Δt 3.980 s, Δ Ch 1 38.88, Δ Ch 2 0.00"))
+        << measure.cursorLine()->text().toStdString();
 
     QTest::mousePress(viewport, Qt::LeftButton, {}, at(100));
     QTest::mouseMove(viewport, at(200));
