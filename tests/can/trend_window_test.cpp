@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -253,6 +254,51 @@ TEST(TrendMeasureTest, CursorsReadARampASelectionIsMeasuredAndThePictureCarriesI
     EXPECT_FALSE(measure.hasSelection());
     EXPECT_TRUE(measure.stretchLine()->text().startsWith("Span in view"));
     EXPECT_EQ(measure.stats().frames, static_cast<size_t>(silentFrom));
+}
+
+// With a stretch dragged across the chart, Export CSV… writes just the
+// frames the statistics count, first and last included; with none, all kept.
+TEST(TrendMeasureTest, ExportCsvWritesTheSelectedStretchOrAllThatIsKept) {
+    TrendWindow window;
+    window.openOrRaise();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    // 500 frames at 5 ms, the newest now: the middle of the 10 s span.
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    for (int k = 0; k < 500; ++k) trendTap().offer({now - (500 - k) * 5000, 0x200, 8, {0x10, 0x20, 0x30, 0x40}});
+    window.collect();
+    ASSERT_EQ(window.samples().size(), 500u);
+    QTest::qWait(200);  // a redraw and a statistics tick
+    auto* chart = window.findChild<TrendChart*>();
+    ASSERT_NE(chart, nullptr);
+    const QRectF plot = chart->plotRect();
+    const int y = qRound(plot.center().y());
+    const int x0 = qRound(plot.left() + plot.width() * 0.76), x1 = qRound(plot.left() + plot.width() * 0.95);
+    QTest::mousePress(chart->viewport(), Qt::LeftButton, {}, QPoint(x0, y));
+    QTest::mouseMove(chart->viewport(), QPoint(x1, y));
+    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {}, QPoint(x1, y));
+    ASSERT_TRUE(window.measure()->hasSelection());
+    const size_t selected = window.measure()->stats().frames;
+    ASSERT_GT(selected, 100u);
+    ASSERT_LT(selected, 500u);
+
+    QTemporaryDir directory;
+    const auto rowsOf = [&](const QString& path) {
+        EXPECT_TRUE(window.exportCsv(path));
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            window.collect();
+            return window.message().startsWith("Exported to");
+        }, 5000)) << window.message().toStdString();
+        std::ifstream in(path.toStdString());
+        size_t rows = 0;
+        for (std::string line; std::getline(in, line);) ++rows;
+        return rows - 1;  // the header
+    };
+    EXPECT_EQ(rowsOf(directory.filePath("selected.csv")), selected);
+    QTest::mouseClick(chart->viewport(), Qt::RightButton, {}, QPoint(x0, y));
+    EXPECT_EQ(rowsOf(directory.filePath("all.csv")), 500u);
+    window.close();
 }
 
 }  // namespace
