@@ -10,7 +10,6 @@
 
 namespace {
 constexpr int kMargin = 8;
-constexpr int kTabStop = 96;  // a table column in the caption
 
 QStringList captionLines(const QString& caption) { return caption.split(QLatin1Char('\n')); }
 
@@ -20,14 +19,15 @@ QSize pictureSize(QWidget* chart, const QString& caption, const QFont& font) {
     return {chart->width(), chart->height() + kMargin * 2 + lines * metrics.lineSpacing()};
 }
 
-// Draws a line's tab-separated fields at fixed column stops, so the
-// statistics keep their columns in both PNG and SVG.
-void drawCaptionLine(QPainter& painter, const QString& line, int y) {
+// Draws a line's tab-separated fields in equal columns across `width`, so
+// the statistics keep their columns in both PNG and SVG.
+void drawCaptionLine(QPainter& painter, const QString& line, int y, int width) {
     const QStringList fields = line.split(QLatin1Char('\t'));
+    const int column = (width - 2 * kMargin) / static_cast<int>(fields.size());
     int x = kMargin;
     for (const QString& field : fields) {
         painter.drawText(x, y, field);
-        x = std::max(x + kTabStop, x + painter.fontMetrics().horizontalAdvance(field) + kMargin);
+        x += column;
     }
 }
 
@@ -38,7 +38,7 @@ void paintPicture(QPainter& painter, QWidget* chart, const QString& caption, con
     painter.setFont(chart->font());
     int y = chart->height() + kMargin + painter.fontMetrics().ascent();
     for (const QString& line : captionLines(caption)) {
-        drawCaptionLine(painter, line, y);
+        drawCaptionLine(painter, line, y, size.width());
         y += painter.fontMetrics().lineSpacing();
     }
 }
