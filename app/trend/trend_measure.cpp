@@ -181,25 +181,25 @@ void TrendMeasure::showCursors() {
     }
     const int64_t end = chart_->shownFromMicros() + chart_->shownSpanMicros();
     PointValues at[2];
-    QStringList parts;
+    QStringList pieces;
     for (int k = 0; k < 2; ++k) {
         if (!cursorSet_[k]) continue;
         at[k] = trendValuesAt(samples_, cursor_[k], chart_->shownColumnMicros());
-        QString part = QStringLiteral("%1 %2 s: ")
+        QString piece = QStringLiteral("%1 %2 s: ")
                            .arg(QLatin1Char(k ? 'B' : 'A'))
                            .arg(static_cast<double>(cursor_[k] - end) / 1e6, 0, 'f', 3);
-        part += at[k].frame ? QStringLiteral("Ch 1 %1, Ch 2 %2").arg(number(at[k].value[0]), number(at[k].value[1]))
+        piece += at[k].frame ? QStringLiteral("Ch 1 %1, Ch 2 %2").arg(number(at[k].value[0]), number(at[k].value[1]))
                             : QStringLiteral("no frame");
-        parts << part;
+        pieces << piece;
     }
     if (cursorSet_[0] && cursorSet_[1]) {
         QString delta = QStringLiteral("B − A: Δt %1 s").arg(static_cast<double>(cursor_[1] - cursor_[0]) / 1e6, 0, 'f', 3);
         if (at[0].frame && at[1].frame)
             delta += QStringLiteral(", Δ Ch 1 %1, Δ Ch 2 %2")
                          .arg(number(at[1].value[0] - at[0].value[0]), number(at[1].value[1] - at[0].value[1]));
-        parts << delta;
+        pieces << delta;
     }
-    cursorLine_->setText(parts.join(QStringLiteral(" · ")));
+    cursorLine_->setText(pieces.join(QStringLiteral(" · ")));
 }
 
 int64_t TrendMeasure::timeAt(double x) const {
