@@ -170,6 +170,7 @@ void TrendChart::showColumns(const std::vector<TrendColumn>& columns, int64_t fr
     timeAxis_->setRange(-spanMicros / 1e6, 0.0);
     shown_ = columns;
     columnMicros_ = columnMicros;
+    fromMicros_ = fromMicros;
     markPositions_.clear();
     for (const IdentifierMark& m : marks) {
         const double position = static_cast<double>(m.micros - fromMicros) / spanMicros;

@@ -35,6 +35,12 @@ public:
     // is `columnMicros` wide and the first starts at `fromMicros`.
     void showColumns(const std::vector<TrendColumn>& columns, int64_t fromMicros,
                      int64_t columnMicros, const std::vector<IdentifierMark>& marks);
+    // The plot area in the viewport's coordinates, and the time the columns
+    // shown last cover: [shownFromMicros, +shownSpanMicros).
+    QRectF plotRect() const;
+    int64_t shownFromMicros() const { return fromMicros_; }
+    int64_t shownSpanMicros() const { return columnMicros_ * static_cast<int64_t>(shown_.size()); }
+    int64_t shownColumnMicros() const { return columnMicros_; }
 
 signals:
     // What the trend shows under the mouse pointer or at the keyboard's
@@ -51,8 +57,6 @@ protected:
     void drawForeground(QPainter* painter, const QRectF& rect) override;
 
 private:
-    // The plot area in the viewport's coordinates.
-    QRectF plotRect() const;
     // Moves the trace widget onto the plot area and forgets the chart's
     // picture under it, which the next paint takes again.
     void placeOverlay();
@@ -76,4 +80,5 @@ private:
     std::vector<QPointF> points_;        // reused between pictures
     int64_t columnMicros_ = 1;
     int cursor_ = -1;  // the keyboard's column, -1 while it has none
+    int64_t fromMicros_ = 0;
 };

@@ -1,19 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/trend/trend_window.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <chrono>
 
 #include "app/trend/trend_chart.h"
+#include "app/trend/trend_clock.h"
+#include "app/trend/trend_measure.h"
+#include "app/trend/trend_picture.h"
 #include "can/bus.h"
+#include "can/can_id.h"
 #include "can/frame_tap.h"
 #include "can/log_lines.h"
 #include "can/lost_frames.h"
@@ -26,19 +33,6 @@ namespace {
 // The redraw bound sits a little below the tick so timer jitter skips none.
 constexpr int kTickMs = 33;
 constexpr int64_t kMinRedrawMicros = 30'000;
-
-int64_t monotonicMicros() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-int64_t wallMinusMonotonicMicros() {
-    const int64_t wall = std::chrono::duration_cast<std::chrono::microseconds>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count();
-    return wall - monotonicMicros();
-}
 
 // The layer's channel names by number: each recorded frame is named after
 // the channel it came in on, whichever is chosen for the next switch-on.
@@ -73,9 +67,12 @@ TrendWindow::TrendWindow(QWidget* parent)
       pause_(new QPushButton(QStringLiteral("Pause"), this)),
       record_(new QPushButton(QStringLiteral("Record…"), this)),
       export_(new QPushButton(QStringLiteral("Export CSV…"), this)),
+      picture_(new QPushButton(QStringLiteral("Save picture…"), this)),
+      copyStats_(new QPushButton(QStringLiteral("Copy statistics"), this)),
       pointer_(new QLabel(this)),
       message_(new QLabel(this)),
-      timer_(new QTimer(this)) {
+      timer_(new QTimer(this)),
+      measure_(new TrendMeasure(chart_, samples_, this)) {
     setWindowTitle(QStringLiteral("Kolvar CAN Viewer — Trend"));
     for (const auto& span : kSpans) span_->addItem(QString::fromUtf8(span.text), span.seconds);
     pause_->setCheckable(true);
@@ -86,13 +83,18 @@ TrendWindow::TrendWindow(QWidget* parent)
     controls->addWidget(pause_);
     controls->addWidget(record_);
     controls->addWidget(export_);
+    controls->addWidget(picture_);
+    controls->addWidget(copyStats_);
     controls->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(controls);
     layout->addWidget(chart_, 1);
+    layout->addWidget(measure_->stretchLine());
+    layout->addWidget(measure_->table());
+    layout->addWidget(measure_->cursorLine());
     layout->addWidget(pointer_);
     layout->addWidget(message_);
-    resize(720, 420);
+    resize(760, 560);
 
     // Esc and Ctrl+W close the trend window; Ctrl+Q (the panel's) ends the viewer.
     for (const QKeySequence& key : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
@@ -101,6 +103,7 @@ TrendWindow::TrendWindow(QWidget* parent)
     connect(span_, &QComboBox::currentIndexChanged, this, [this] { lastRedrawMicros_ = 0; redraw(); });
     connect(pause_, &QPushButton::toggled, this, [this](bool paused) {
         pause_->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        measure_->setPaused(paused);
         if (!paused) redraw();
     });
     connect(record_, &QPushButton::clicked, this, [this] {
@@ -111,10 +114,14 @@ TrendWindow::TrendWindow(QWidget* parent)
         if (exporter_.started()) cancelExport();
         else chooseCsvFile();
     });
+    connect(picture_, &QPushButton::clicked, this, &TrendWindow::choosePictureFile);
+    connect(copyStats_, &QPushButton::clicked, this, &TrendWindow::copyStatistics);
+    connect(new QShortcut(QKeySequence::Copy, this), &QShortcut::activated, this, &TrendWindow::copyPicture);
     connect(chart_, &TrendChart::pointerValues, pointer_, &QLabel::setText);
     connect(timer_, &QTimer::timeout, this, [this] {
         collect();
         redraw();
+        measure_->tick();
     });
 }
 
@@ -221,7 +228,9 @@ void TrendWindow::showRecordingEnd() {
 }
 
 void TrendWindow::chooseCsvFile() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QString(),
+    const QString what = measure_->hasSelection() ? QStringLiteral("the selected stretch")
+                                                  : QStringLiteral("everything the trend keeps");
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV: %1").arg(what), QString(),
                                                       QStringLiteral("CSV (*.csv);;All files (*)"));
     if (!path.isEmpty()) exportCsv(path);
 }
@@ -231,9 +240,13 @@ bool TrendWindow::exportCsv(const QString& path) {
         showMessage(QStringLiteral("An export is still being written"));
         return false;
     }
+    // The selected stretch when there is one, all that is kept otherwise.
+    const bool selected = measure_->hasSelection();
+    const size_t first = selected ? samples_.lowerBound(measure_->selectionFrom()) : 0;
+    const size_t end = selected ? samples_.lowerBound(measure_->selectionTo() + 1) : samples_.size();
     std::vector<TrendSample> snapshot;
-    snapshot.reserve(samples_.size());
-    for (size_t i = 0; i < samples_.size(); ++i) snapshot.push_back(samples_.at(i));
+    snapshot.reserve(end - first);
+    for (size_t i = first; i < end; ++i) snapshot.push_back(samples_.at(i));
     const size_t count = snapshot.size();
     auto result = std::make_shared<ExportResult>();
     const bool started = exporter_.start(
@@ -248,7 +261,9 @@ bool TrendWindow::exportCsv(const QString& path) {
     exportPath_ = path;
     exportCancelled_ = false;
     export_->setText(QStringLiteral("Cancel export"));
-    showMessage(QStringLiteral("Exporting %1 samples to %2").arg(count).arg(path));
+    showMessage(QStringLiteral("Exporting %1 samples (%2) to %3")
+                    .arg(count)
+                    .arg(selected ? QStringLiteral("the selected stretch") : QStringLiteral("all kept"), path));
     return true;
 }
 
@@ -272,4 +287,51 @@ void TrendWindow::finishExport() {
     else
         showMessage(QStringLiteral("Export to %1 failed: %2")
                         .arg(exportPath_, QString::fromStdString(error)));
+}
+
+QString TrendWindow::pictureCaption() {
+    if (!pause_->isChecked()) measure_->refresh();
+    const int64_t end = chart_->shownFromMicros() + chart_->shownSpanMicros();
+    const QDateTime shownUpTo = QDateTime::fromMSecsSinceEpoch((end + wallMinusMonotonicMicros()) / 1000);
+    QString caption = QStringLiteral("Identifier 0x%1 · span %2 · up to %3")
+                          .arg(can_id.load(), 3, 16, QLatin1Char('0'))
+                          .arg(span_->currentText(), shownUpTo.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    caption += QLatin1Char('\n') + measure_->statisticsText();
+    if (measure_->cursorsPlaced()) caption += QLatin1Char('\n') + measure_->cursorLine()->text();
+    return caption;
+}
+
+bool TrendWindow::savePicture(const QString& path) {
+    QString error;
+    if (!saveTrendPicture(chart_, pictureCaption(), path, &error)) {
+        showMessage(QStringLiteral("Cannot save the picture to %1: %2").arg(path, error));
+        return false;
+    }
+    showMessage(QStringLiteral("Saved the picture to %1").arg(path));
+    return true;
+}
+
+void TrendWindow::choosePictureFile() {
+    const QString png = QStringLiteral("PNG image (*.png)");
+    const QString svg = QStringLiteral("SVG drawing (*.svg)");
+    QString filter = png;
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save picture"), QString(),
+                                                png + QStringLiteral(";;") + svg, &filter);
+    if (path.isEmpty()) return;
+    const QString suffix = filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
+    if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) &&
+        !path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive))
+        path += suffix;
+    savePicture(path);
+}
+
+void TrendWindow::copyPicture() {
+    copyTrendPicture(chart_, pictureCaption());
+    showMessage(QStringLiteral("Copied the picture to the clipboard"));
+}
+
+void TrendWindow::copyStatistics() {
+    if (!pause_->isChecked()) measure_->refresh();
+    QGuiApplication::clipboard()->setText(measure_->statisticsText());
+    showMessage(QStringLiteral("Copied the statistics to the clipboard"));
 }

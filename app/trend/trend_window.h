@@ -3,8 +3,10 @@
 // The trend window, "Kolvar CAN Viewer — Trend": both channels over the last
 // 10 s, 60 s or 10 min, Pause, the values under the mouse pointer (or,
 // with the chart focused, at the column the arrow keys pick), Record…
-// / Stop (a candump -l log) and Export CSV…. Esc and Ctrl+W close it. It
-// keeps the desktop's palette, light or dark. While it is open it collects
+// / Stop (a candump -l log), Export CSV… (the selected stretch or all that
+// is kept), statistics and cursors (TrendMeasure), Save picture… and Ctrl+C
+// (the chart with a caption). Esc and Ctrl+W close it. It keeps the
+// desktop's palette, light or dark. While it is open it collects
 // the receive worker's accepted frames from trendTap(); closed, it collects
 // nothing and any recording stops. [main-thread]
 
@@ -23,6 +25,7 @@ class QLabel;
 class QPushButton;
 class QTimer;
 class TrendChart;
+class TrendMeasure;
 
 class TrendWindow : public QWidget {
     Q_OBJECT
@@ -43,11 +46,17 @@ public:
     // What "Cancel export" does: the export stops writing at once, also
     // when it waits for a FIFO's reader.
     void cancelExport();
+    // Writes the chart with its caption as PNG, or SVG for a .svg name.
+    bool savePicture(const QString& path);
+    // The caption under a picture: identifier, span, time of day, the
+    // statistics and any cursors.
+    QString pictureCaption();
 
     // For tests: the samples collected so far, the recording, the message
     // line, and the collecting step the window's timer runs.
     const TrendSamples& samples() const { return samples_; }
     const Recorder& recorder() const { return recorder_; }
+    TrendMeasure* measure() const { return measure_; }
     QString message() const;
     void collect();
 
@@ -57,6 +66,9 @@ protected:
 private:
     void chooseRecordFile();
     void chooseCsvFile();
+    void choosePictureFile();
+    void copyPicture();
+    void copyStatistics();
     void redraw();
     void finishExport();
     void showMessage(const QString& text);
@@ -84,8 +96,11 @@ private:
     QPushButton* pause_;
     QPushButton* record_;
     QPushButton* export_;
+    QPushButton* picture_;
+    QPushButton* copyStats_;
     QLabel* pointer_;
     QLabel* message_;
     QTimer* timer_;
+    TrendMeasure* measure_;
     int64_t lastRedrawMicros_ = 0;
 };

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The trend's plain parts: decimation, the worker's hand-over ring, the CSV
-// export and a recording whose file stops taking writes.
+// The trend's plain parts: decimation, statistics, the worker's hand-over
+// ring, the CSV export and a recording whose file stops taking writes.
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdio>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -22,6 +23,7 @@
 #include "can/recorder.h"
 #include "can/trend_csv.h"
 #include "can/trend_samples.h"
+#include "can/trend_stats.h"
 
 namespace {
 
@@ -126,6 +128,62 @@ TEST(TrendSamplesTest, MarksWhereTheIdentifierChangedAndGapsWhereTheDeviceWasSil
     decimate(samples, 0, 100'000, 10, columns);
     EXPECT_TRUE(columnsJoin(columns[1], columns[2]));
     EXPECT_FALSE(columnsJoin(columns[2], columns[7]));
+}
+
+// A sine of amplitude 90 (100 frames a period) on channel 1 and a constant
+// on channel 2, 1,000 frames at 1 ms, 2 s of silence, 1,000 more under
+// another identifier. Figures worked out by hand: the sine's mean is 0, its
+// RMS and standard deviation 90/sqrt(2) = 63.64 and its extremes +-90, each
+// within a reading's rounding (0.025); the constant's reading 3071 is
+// 200 * 3071 / 4095 - 100 = 49.9878 with a spread of exactly 0.
+TEST(TrendStatsTest, SineAndConstantAcrossASilenceMatchTheHandFigures) {
+    TrendSamples samples(4096);
+    const double kPi = std::acos(-1.0);
+    int64_t micros = 0;
+    for (int half = 0; half < 2; ++half) {
+        for (int k = 0; k < 1000; ++k, micros += 1000) {
+            const int reading = static_cast<int>(std::lround(2047.5 + 0.9 * 2047.5 * std::sin(2 * kPi * k / 100)));
+            samples.append(frameAt(micros, reading, 3071, half ? 0x1A5 : 0x200));
+        }
+        micros += 2'000'000;
+    }
+    const struct {
+        const char* name;
+        int64_t from, to;
+        size_t frames, silences, changes;
+    } rows[] = {
+        {"Everything", 0, micros, 2000, 1, 1},
+        {"SecondRunOnly", 2'999'000, micros, 1000, 0, 1},
+        {"FirstRunEndsAtItsLastFrame", 0, 999'000, 1000, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const StretchStats stats = trendStats(samples, row.from, row.to);
+        ASSERT_EQ(stats.frames, row.frames);
+        EXPECT_EQ(stats.silences, row.silences);
+        EXPECT_EQ(stats.silentMicros, row.silences ? 2'001'000 : 0);
+        EXPECT_EQ(stats.identifierChanges, row.changes);
+        EXPECT_NEAR(stats.ch[0].mean, 0.0, 0.025);
+        EXPECT_NEAR(stats.ch[0].rms, 63.64, 0.03);
+        EXPECT_NEAR(stats.ch[0].stddev, 63.64, 0.03);
+        EXPECT_NEAR(stats.ch[0].min, -90.0, 0.025);
+        EXPECT_NEAR(stats.ch[0].max, 90.0, 0.025);
+        EXPECT_NEAR(stats.ch[0].peakToPeak(), 180.0, 0.05);
+        for (const double value : {stats.ch[1].min, stats.ch[1].max, stats.ch[1].mean, stats.ch[1].rms})
+            EXPECT_NEAR(value, 49.9878, 1e-4);
+        EXPECT_EQ(stats.ch[1].stddev, 0.0);
+    }
+    EXPECT_EQ(trendStats(samples, 1'200'000, 2'800'000).frames, 0u) << "inside the silence";
+
+    // The header's example, exact: full scale both ways.
+    TrendSamples square(8);
+    for (int k = 0; k < 4; ++k) square.append(frameAt(k, k % 2 ? 4095 : 0));
+    const ChannelStats full = trendStats(square, 0, 3).ch[0];
+    EXPECT_EQ(full.min, -100.0);
+    EXPECT_EQ(full.max, 100.0);
+    EXPECT_EQ(full.mean, 0.0);
+    EXPECT_DOUBLE_EQ(full.stddev, 100.0);
+    EXPECT_DOUBLE_EQ(full.rms, 100.0);
 }
 
 // The worker's side of the hand-over at 8,000 frames/s while the UI side

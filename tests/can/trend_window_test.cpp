@@ -3,16 +3,20 @@
 // simulator on the virtual bus: a recording plays back through the
 // simulator into a second viewer program, which records the same frames,
 // and a recording onto a full disk stops with a message. The trend's picture
-// of a known series, gap and mark included. A FIFO nobody reads holds neither
-// a recording, an export nor the window's close.
+// of a known series, gap and mark included; cursors and a selection on a
+// known ramp, and the picture saved with its caption. A FIFO nobody reads
+// holds neither a recording, an export nor the window's close.
 #include <gtest/gtest.h>
 
 #include <QChart>
+#include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
 #include <fcntl.h>
 #include <fstream>
 #include <string>
@@ -23,6 +27,8 @@
 
 #include "app/trend/trend_chart.h"
 #include "app/trend/trend_entry.h"
+#include "app/trend/trend_measure.h"
+#include "app/trend/trend_picture.h"
 #include "app/trend/trend_window.h"
 #include "can/bus.h"
 #include "can/decimate.h"
@@ -234,6 +240,135 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
     QTest::keyClick(&chart, Qt::Key_End);
     QTest::keyClick(&chart, Qt::Key_Left);
     EXPECT_TRUE(pointer.endsWith("Ch 1 49.99   Ch 2 -50.04")) << pointer.toStdString();
+}
+
+// A ramp on channel 1 (4 readings a column) and -50.04 on channel 2, one
+// frame in the middle of each 20 ms column, silent in the last quarter.
+// Cursors 200 columns apart read 4 s and 800 readings (39.07) apart; a
+// cursor in the silence reads "no frame"; a dragged stretch is measured on
+// its own; the picture carries the chart and the statistics.
+TEST(TrendMeasureTest, CursorsReadARampASelectionIsMeasuredAndThePictureCarriesIt) {
+    TrendChart chart;
+    chart.resize(640, 320);
+    TrendSamples samples(4096);
+    TrendMeasure measure(&chart, samples);
+    chart.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    QTest::qWait(50);
+    const int n = chart.columnCount();
+    ASSERT_GT(n, 400);
+    constexpr int64_t kColumn = 20'000;
+    const int silentFrom = 3 * n / 4;
+    for (int k = 0; k < silentFrom; ++k) {
+        const unsigned w1 = static_cast<unsigned>(4 * k) << 4;
+        TappedFrame frame{k * kColumn + kColumn / 2, 0x200, 8,
+                          {static_cast<unsigned char>(w1 & 0xFF), static_cast<unsigned char>(w1 >> 8), 0xF0, 0x3F}, 0};
+        samples.append(frame);
+    }
+    std::vector<TrendColumn> columns;
+    decimate(samples, 0, kColumn, n, columns);
+    chart.showColumns(columns, 0, kColumn, samples.marks());
+    const QRectF plot = chart.plotRect();
+    const auto at = [&](int k) {
+        return QPoint(qRound(plot.left() + (k + 0.5) * plot.width() / n), qRound(plot.center().y()));
+    };
+    QWidget* viewport = chart.viewport();
+
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, at(100));
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, at(300));
+    const QString both = measure.cursorLine()->text();
+    EXPECT_TRUE(both.contains("s: Ch 1 -80.46, Ch 2 -50.04 · B")) << both.toStdString();
+    EXPECT_TRUE(both.endsWith("B − A: Δt 4.000 s, Δ Ch 1 39.07, Δ Ch 2 0.00")) << both.toStdString();
+    // Alt+Right moves A one frame on: 3.98 s and 796 readings (38.88) to B.
+    QTest::keyClick(&chart, Qt::Key_Right, Qt::AltModifier);
+    EXPECT_TRUE(measure.cursorLine()->text().endsWith("Δt 3.980 s, Δ Ch 1 38.88, Δ Ch 2 0.00"))
+        << measure.cursorLine()->text().toStdString();
+
+    QTest::mousePress(viewport, Qt::LeftButton, {}, at(100));
+    QTest::mouseMove(viewport, at(200));
+    QTest::mouseMove(viewport, at(300));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, at(300));
+    ASSERT_TRUE(measure.hasSelection());
+    EXPECT_TRUE(measure.stretchLine()->text().startsWith("Selection")) << measure.stretchLine()->text().toStdString();
+    EXPECT_NEAR(static_cast<double>(measure.stats().frames), 201.0, 1.0);
+    EXPECT_NEAR(measure.stats().ch[0].mean, 200.0 * 800 / 4095 - 100, 0.2);
+    EXPECT_NEAR(measure.stats().ch[0].peakToPeak(), 39.07, 0.3);
+
+    // The picture, selection and cursors on it, read back.
+    QTemporaryDir directory;
+    QString error;
+    const QString png = directory.filePath("trend.png");
+    const QString svg = directory.filePath("trend.svg");
+    ASSERT_TRUE(saveTrendPicture(&chart, measure.statisticsText(), png, &error)) << error.toStdString();
+    ASSERT_TRUE(saveTrendPicture(&chart, measure.statisticsText(), svg, &error)) << error.toStdString();
+    const QImage picture(png);
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.width(), chart.width());
+    EXPECT_GT(picture.height(), chart.height() + 30) << "no room for the caption";
+    int traced = 0;
+    for (int y = 0; y < chart.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) traced += picture.pixel(x, y) == qRgb(0x1f, 0x5f, 0xbf);
+    // The selection's band tints a third of the trace.
+    EXPECT_GT(traced, n / 4) << "channel 1 is not in the picture";
+    QFile drawing(svg);
+    ASSERT_TRUE(drawing.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(drawing.readAll());
+    for (const char* caption : {"Selection", "Peak-to-peak", "39.07", "-60.9"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(caption))) << caption << " not in the SVG";
+
+    // A cursor in the silence; a right-click clears back to the span in view.
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, at(silentFrom + 40));
+    EXPECT_TRUE(measure.cursorLine()->text().contains("s: no frame")) << measure.cursorLine()->text().toStdString();
+    EXPECT_FALSE(measure.cursorLine()->text().contains("Δ Ch 1"));
+    QTest::mouseClick(viewport, Qt::RightButton, {}, at(10));
+    EXPECT_FALSE(measure.hasSelection());
+    EXPECT_TRUE(measure.stretchLine()->text().startsWith("Span in view"));
+    EXPECT_EQ(measure.stats().frames, static_cast<size_t>(silentFrom));
+}
+
+// With a stretch dragged across the chart, Export CSV… writes just the
+// frames the statistics count, first and last included; with none, all kept.
+TEST(TrendMeasureTest, ExportCsvWritesTheSelectedStretchOrAllThatIsKept) {
+    TrendWindow window;
+    window.openOrRaise();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    // 500 frames at 5 ms, the newest now: the middle of the 10 s span.
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    for (int k = 0; k < 500; ++k) trendTap().offer({now - (500 - k) * 5000, 0x200, 8, {0x10, 0x20, 0x30, 0x40}, 0});
+    window.collect();
+    ASSERT_EQ(window.samples().size(), 500u);
+    QTest::qWait(200);  // a redraw and a statistics tick
+    auto* chart = window.findChild<TrendChart*>();
+    ASSERT_NE(chart, nullptr);
+    const QRectF plot = chart->plotRect();
+    const int y = qRound(plot.center().y());
+    const int x0 = qRound(plot.left() + plot.width() * 0.76), x1 = qRound(plot.left() + plot.width() * 0.95);
+    QTest::mousePress(chart->viewport(), Qt::LeftButton, {}, QPoint(x0, y));
+    QTest::mouseMove(chart->viewport(), QPoint(x1, y));
+    QTest::mouseRelease(chart->viewport(), Qt::LeftButton, {}, QPoint(x1, y));
+    ASSERT_TRUE(window.measure()->hasSelection());
+    const size_t selected = window.measure()->stats().frames;
+    ASSERT_GT(selected, 100u);
+    ASSERT_LT(selected, 500u);
+
+    QTemporaryDir directory;
+    const auto rowsOf = [&](const QString& path) {
+        EXPECT_TRUE(window.exportCsv(path));
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            window.collect();
+            return window.message().startsWith("Exported to");
+        }, 5000)) << window.message().toStdString();
+        std::ifstream in(path.toStdString());
+        size_t rows = 0;
+        for (std::string line; std::getline(in, line);) ++rows;
+        return rows - 1;  // the header
+    };
+    EXPECT_EQ(rowsOf(directory.filePath("selected.csv")), selected);
+    QTest::mouseClick(chart->viewport(), Qt::RightButton, {}, QPoint(x0, y));
+    EXPECT_EQ(rowsOf(directory.filePath("all.csv")), 500u);
+    window.close();
 }
 
 }  // namespace

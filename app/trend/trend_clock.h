@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The trend's clocks: frames carry CLOCK_MONOTONIC arrival times; the wall
+// clock's offset from it turns them into times of day. [any-thread]
+
+#include <chrono>
+#include <cstdint>
+
+inline int64_t monotonicMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+inline int64_t wallMinusMonotonicMicros() {
+    const int64_t wall = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+    return wall - monotonicMicros();
+}
