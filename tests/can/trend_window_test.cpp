@@ -160,7 +160,7 @@ TEST_F(TrendWindowTest, AFifoNobodyReadsHoldsNeitherRecordingExportNorClose) {
     EXPECT_TRUE(waitFor([&] { return full(csvReader); }, 5000)) << window->message().toStdString();
 
     EXPECT_TRUE(window->recorder().recording());
-    EXPECT_EQ(window->message(), "Exporting " + QString::number(window->samples().size()) + " samples to " + csvFifo);
+    EXPECT_EQ(window->message(), "Exporting " + QString::number(window->samples().size()) + " samples (all kept) to " + csvFifo);
     closeTrendWindow();  // returns: neither waiting writer holds it
     ::close(logReader);
     ::close(csvReader);

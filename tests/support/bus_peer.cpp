@@ -31,7 +31,7 @@ int goOnBus(const char* program, int channel) {
     status = canSetBusParams(handle, canBITRATE_500K, 0, 0, 0, 0, 0);
     if (status == canOK) status = canBusOn(handle);
     // Frames sent, or sent to it, before its connection stands would be lost.
-    if (status == canOK) status = canWaitConnected(handle, 2000);
+    if (status == canOK) status = canWaitConnected(handle, 10000);
     if (status != canOK) {
         fail(program, "canBusOn", status);
         canUnloadLibrary();

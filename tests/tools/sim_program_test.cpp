@@ -63,7 +63,7 @@ protected:
         handle_ = canOpenChannel(0, canOPEN_EXCLUSIVE);
         ASSERT_GE(handle_, 0);
         ASSERT_EQ(canBusOn(handle_), canOK);
-        ASSERT_EQ(canWaitConnected(handle_, 2000), canOK);
+        ASSERT_EQ(canWaitConnected(handle_, 10000), canOK);
     }
     void TearDown() override { canUnloadLibrary(); }
 

@@ -95,8 +95,8 @@ int openChannel(const std::string& wanted) {
         return -1;
     }
     // Bus on goes on connecting in the background; a bus still unreachable
-    // after a second would take every frame and deliver none.
-    if ((status = canWaitConnected(handle, 1000)) != canOK) {
+    // after 5 s would take every frame and deliver none.
+    if ((status = canWaitConnected(handle, 5000)) != canOK) {
         std::fprintf(stderr, "kolvar-device-sim: channel %s: bus cannot be reached (%s)\n", wanted.c_str(),
                      statusText(status).c_str());
         canClose(handle);

@@ -26,7 +26,7 @@ int openByName(const std::string& wanted) {
         char name[64];
         if (canGetChannelName(i, name, sizeof name) != canOK || wanted != name) continue;
         const int handle = canOpenChannel(i, canOPEN_EXCLUSIVE);
-        if (handle < 0 || canBusOn(handle) != canOK || canWaitConnected(handle, 2000) != canOK) return -1;
+        if (handle < 0 || canBusOn(handle) != canOK || canWaitConnected(handle, 10000) != canOK) return -1;
         return handle;
     }
     return -1;

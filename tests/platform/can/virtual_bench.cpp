@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     setenv("KOLVAR_VIRTUALCAN_PORT", std::to_string(20000 + getpid() % 12000).c_str(), 1);
     if (canInitializeLibrary() != canOK) return 1;
     const int handle = canOpenChannel(0, canOPEN_EXCLUSIVE);
-    if (handle < 0 || canBusOn(handle) != canOK || canWaitConnected(handle, 2000) != canOK) return 1;
+    if (handle < 0 || canBusOn(handle) != canOK || canWaitConnected(handle, 10000) != canOK) return 1;
 
     QProcess sender;
     sender.start(QStringLiteral(KOLVAR_DEVICE_SIM),

@@ -109,7 +109,7 @@ protected:
         EXPECT_GE(handle, 0);
         EXPECT_EQ(canSetBusParams(handle, canBITRATE_500K, 0, 0, 0, 0, 0), canOK);
         EXPECT_EQ(canBusOn(handle), canOK);
-        EXPECT_EQ(canWaitConnected(handle, 2000), canOK);
+        EXPECT_EQ(canWaitConnected(handle, 10000), canOK);
         return handle;
     }
 };
@@ -270,7 +270,7 @@ TEST_F(VirtualBus, WriteChecksItsFrameAndNeedsTheBus) {
     EXPECT_EQ(canWrite(handle, 0x800, data, 8, 0), canERR_PARAM);
     EXPECT_EQ(canWrite(handle, 0x800, data, 8, canMSG_EXT), canOK);
     EXPECT_EQ(canWrite(handle, 0x100, nullptr, 8, 0), canERR_PARAM);
-    EXPECT_EQ(canWaitConnected(handle, 2000), canOK);
+    EXPECT_EQ(canWaitConnected(handle, 10000), canOK);
     EXPECT_EQ(canWriteSync(handle, 2000), canOK);
 }
 
