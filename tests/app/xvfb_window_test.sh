@@ -14,20 +14,7 @@ work=$(mktemp -d)
 xvfb_pid=
 viewer_pid=
 
-fail() {
-    echo "FAIL: $*" >&2
-    for log in "$work"/*.log; do
-        [ -s "$log" ] && { echo "--- $(basename "$log")" >&2; cat "$log" >&2; }
-    done
-    exit 1
-}
-cleanup() {
-    [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stop_and_clean "$viewer_pid" "$xvfb_pid"' EXIT
 
 . "$(dirname "$0")/../support/private_display.sh"
 start_private_display

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -214,6 +215,17 @@ TEST_F(OnSocketCan, StalledViewerCountsAndMarksTheFramesTheKernelDropped) {
     constexpr int kFrames = 20000;
     QTemporaryDir directory;
     const QString log = directory.filePath("stalled.log");
+    // The guest's 8 MB receive buffers hold nearly the whole burst, so that
+    // whether any frame is dropped would hang on the guest's pace; with the
+    // viewer's socket capped at 256 kB (about a thousand frames) most are.
+    const auto setReceiveBufferMax = [](const char* bytes) {
+        std::ofstream("/proc/sys/net/core/rmem_max") << bytes << "\n";
+    };
+    setReceiveBufferMax("262144");
+    struct Restore {
+        std::function<void()> undo;
+        ~Restore() { undo(); }
+    } restore{[&] { setReceiveBufferMax("8388608"); }};
     QProcess viewer;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");

@@ -14,21 +14,8 @@ xvfb_pid=
 viewer_pid=
 load_pids=()
 
-fail() {
-    echo "FAIL: $*" >&2
-    for log in "$work"/*.log; do
-        [ -s "$log" ] && { echo "--- $(basename "$log")" >&2; tail -n 20 "$log" >&2; }
-    done
-    exit 1
-}
-cleanup() {
-    [ -n "$viewer_pid" ] && kill -9 "$viewer_pid" 2>/dev/null
-    for pid in "${load_pids[@]}"; do kill "$pid" 2>/dev/null; done
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# The viewer is killed outright: a run that hangs must not hold the loop.
+trap '[ -n "$viewer_pid" ] && kill -9 "$viewer_pid" 2>/dev/null; stop_and_clean "${load_pids[@]}" "$xvfb_pid"' EXIT
 
 . "$(dirname "$0")/../support/private_display.sh"
 start_private_display

@@ -1,9 +1,28 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the shell tests that run the viewer out of process: starts a
 # private X server, points the viewer at it and at a private virtual bus,
-# and waits for the viewer to end.
-# Needs $work (a scratch folder) and a function fail; sets xvfb_pid, which
-# the caller's cleanup stops.
+# and waits for the viewer to end; fail and stop_and_clean serve them all.
+# Needs $work (a scratch folder); sets xvfb_pid.
+
+# Says why the test failed, shows the end of every log in $work, exits 1.
+fail() {
+    echo "FAIL: $*" >&2
+    for log in "$work"/*.log; do
+        [ -s "$log" ] && { echo "--- $(basename "$log")" >&2; tail -n 40 "$log" >&2; }
+    done
+    exit 1
+}
+
+# Stops the processes whose ids are given (empty ones are skipped), waits
+# for them and removes $work: the test's exit trap.
+stop_and_clean() {
+    local pid
+    for pid in "$@"; do
+        [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    done
+    wait 2>/dev/null
+    rm -rf "$work"
+}
 start_private_display() {
     # Xvfb picks a free display number itself and writes it to descriptor 3.
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
