@@ -71,6 +71,14 @@ TrendMeasure::TrendMeasure(TrendChart* chart, const TrendSamples& samples, QObje
     table_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // Equal columns, each wide enough for the longest heading in the
+    // desktop's font ("Peak-to-peak"): the window grows rather than clip it.
+    int widestHeading = 0;
+    const QFontMetrics headingMetrics(table_->horizontalHeader()->font());
+    for (const char* heading : kColumns)
+        widestHeading = std::max(widestHeading, headingMetrics.horizontalAdvance(QString::fromUtf8(heading)));
+    table_->setMinimumWidth(table_->verticalHeader()->sizeHint().width() + kColumnCount * (widestHeading + 12) +
+                            2 * table_->frameWidth());
     // Two rows of text and no more: the chart keeps the window's height.
     const int rowHeight = table_->fontMetrics().height() + 6;
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
