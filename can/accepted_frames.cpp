@@ -2,7 +2,6 @@
 #include "can/accepted_frames.h"
 
 #include <algorithm>
-#include <chrono>
 
 AcceptedFrames acceptedFrames;
 
@@ -13,11 +12,6 @@ constexpr uint64_t kDlcMask = 0xF;
 constexpr uint64_t kPresent = uint64_t{1} << 15;
 constexpr int kTimeShift = 16;
 }  // namespace
-
-int64_t steadyMillis() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 void AcceptedFrames::record(int32_t id, unsigned dlc, int64_t atMs) {
     const uint64_t packed = (static_cast<uint64_t>(atMs) << kTimeShift) | kPresent |

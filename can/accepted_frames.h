@@ -12,13 +12,13 @@ struct AcceptedFrame {
     bool any = false;     // false before the connection's first accepted frame
     int32_t id = 0;       // 11-bit identifier
     unsigned dlc = 0;     // data bytes it carried
-    int64_t atMs = 0;     // its arrival, in steadyMillis()
+    int64_t atMs = 0;     // its arrival, in kolvar::steadyMillis()
 };
 
 class AcceptedFrames {
 public:
     // [worker-thread] One frame of `id` with `dlc` data bytes, arrived at
-    // `atMs` (steadyMillis()), taken.
+    // `atMs` (kolvar::steadyMillis()), taken.
     void record(int32_t id, unsigned dlc, int64_t atMs);
     // [main-thread] Forgets the previous connection's frames; called before
     // a new worker starts.
@@ -36,6 +36,3 @@ private:
 };
 
 extern AcceptedFrames acceptedFrames;
-
-// [any-thread] Milliseconds of std::chrono::steady_clock.
-int64_t steadyMillis();

@@ -40,7 +40,7 @@ struct BusStatusInputs {
     double idFramesPerSecond = 0;
     int32_t chosenId = 0;
     AcceptedFrame last;         // the worker's last accepted frame on this connection
-    int64_t nowMs = 0;          // steadyMillis()
+    int64_t nowMs = 0;          // kolvar::steadyMillis()
 };
 
 struct BusStatusView {

@@ -1,26 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "can/log_lines.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
 #include "can/frame_format.h"
+#include "platform/base/frame_text.h"
 
 std::string candumpLine(int64_t wallMicros, std::string_view interface, int32_t id,
                         unsigned length, const unsigned char data[8]) {
-    char text[96];
-    const int head = std::snprintf(text, sizeof text, "(%" PRId64 ".%06" PRId64 ") %.*s %03X#",
-                                   wallMicros / 1'000'000, wallMicros % 1'000'000,
-                                   static_cast<int>(interface.size()), interface.data(),
-                                   static_cast<unsigned>(id) & 0x7FFu);
-    std::string line(text, static_cast<size_t>(head) < sizeof text ? head : sizeof text - 1);
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (unsigned i = 0; i < length && i < 8; ++i) {
-        line += kHex[data[i] >> 4];
-        line += kHex[data[i] & 0xF];
-    }
-    line += '\n';
-    return line;
+    kolvar::text::TextFrame frame;
+    frame.id = static_cast<uint32_t>(id) & kolvar::text::kMaxStandardId;
+    frame.dlc = static_cast<uint8_t>(std::min(length, 8u));
+    std::copy(data, data + frame.dlc, frame.data);
+    return kolvar::text::candumpLine(wallMicros, interface, frame);
 }
 
 std::string logInterfaceName(std::string_view channelName) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "can/read_thread.h"
 
+#include "platform/base/steady_clock.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -57,7 +59,7 @@ void pauseAfterFailure() {
 void takeAccepted(int handle, int32_t wanted, unsigned dlc) {
     int64_t arrivalUs = 0;
     const bool stamped = canGetLastArrivalMicros(handle, &arrivalUs) == canOK && arrivalUs > 0;
-    if (!stamped) arrivalUs = steadyMillis() * 1000;
+    if (!stamped) arrivalUs = kolvar::steadyMillis() * 1000;
     bufferHoldsFrame.store(true, std::memory_order_relaxed);
     const AcceptedFrame before = acceptedFrames.last();
     acceptedFrames.record(wanted, dlc, arrivalUs / 1000);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "can/status_line.h"
 
+#include "platform/base/steady_clock.h"
+
 #include <atomic>
 #include <string>
 
@@ -111,7 +113,7 @@ void RefreshBusStatusLine() {
         in.lostFrames = LostSinceSwitchOn(handle);
         in.chosenId = can_id.load();
         in.last = acceptedFrames.last();
-        in.nowMs = steadyMillis();
+        in.nowMs = kolvar::steadyMillis();
         const uint64_t idFrames = acceptedFrames.count();
         if (base.handle == handle && in.nowMs - base.atMs < kShortestRateWindowMs) {
             in.busFramesPerSecond = base.busPerSecond;

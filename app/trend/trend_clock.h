@@ -6,15 +6,11 @@
 #include <chrono>
 #include <cstdint>
 
-inline int64_t monotonicMicros() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+#include "platform/base/steady_clock.h"
 
 inline int64_t wallMinusMonotonicMicros() {
     const int64_t wall = std::chrono::duration_cast<std::chrono::microseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
-    return wall - monotonicMicros();
+    return wall - kolvar::steadyMicros();
 }

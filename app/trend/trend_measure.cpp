@@ -101,12 +101,12 @@ TrendMeasure::TrendMeasure(TrendChart* chart, const TrendSamples& samples, QObje
 void TrendMeasure::tick() {
     QWidget* window = chart_->window();
     if (paused_ || !window->isVisible() || window->isMinimized()) return;
-    if (monotonicMicros() < dueMicros_) return;
+    if (kolvar::steadyMicros() < dueMicros_) return;
     refresh();
 }
 
 void TrendMeasure::refresh() {
-    const int64_t started = monotonicMicros();
+    const int64_t started = kolvar::steadyMicros();
     const int64_t from = selected_ ? selFrom_ : chart_->shownFromMicros();
     const int64_t to = selected_ ? selTo_ : from + std::max<int64_t>(chart_->shownSpanMicros() - 1, 0);
     stats_ = trendStats(samples_, from, to);
@@ -145,7 +145,7 @@ void TrendMeasure::refresh() {
         }
     }
     showCursors();
-    const int64_t finished = monotonicMicros();
+    const int64_t finished = kolvar::steadyMicros();
     dueMicros_ = finished + std::max(kMinIntervalMicros, kCostFactor * (finished - started));
 }
 

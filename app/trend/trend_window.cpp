@@ -54,6 +54,12 @@ QString lostWhileRecording(uint64_t lost) {
         .arg(QString::fromStdString(groupedCount(lost)));
 }
 
+// "Cannot record to /tmp/a.log: Permission denied": a recording that never
+// began, whether the file could not be made or no program read its FIFO.
+QString cannotRecord(const QString& path, const std::string& reason) {
+    return QStringLiteral("Cannot record to %1: %2").arg(path, QString::fromStdString(reason));
+}
+
 constexpr struct {
     const char* text;
     int seconds;
@@ -161,9 +167,9 @@ void TrendWindow::collect() {
         record_->setText(QStringLiteral("Record…"));
         if (!recorder_.opened()) {
             // The file was never created ("no program reads this FIFO").
-            const QString failure = QString::fromStdString(recorder_.failure());
+            const std::string failure = recorder_.failure();
             recorder_.stop();
-            showMessage(QStringLiteral("Cannot record to %1: %2").arg(recordPath_, failure));
+            showMessage(cannotRecord(recordPath_, failure));
         } else {
             showRecordingEnd();
         }
@@ -174,7 +180,7 @@ void TrendWindow::collect() {
 void TrendWindow::redraw() {
     // Nothing to see: paused, closed or minimised. Collecting goes on.
     if (pause_->isChecked() || !isVisible() || isMinimized()) return;
-    const int64_t now = monotonicMicros();
+    const int64_t now = kolvar::steadyMicros();
     const int64_t span = static_cast<int64_t>(span_->currentData().toInt()) * 1'000'000;
     const int count = chart_->columnCount();
     const int64_t columnMicros = std::max<int64_t>(1, span / count);
@@ -199,7 +205,7 @@ bool TrendWindow::startRecording(const QString& path) {
     std::string error;
     recordPath_ = path;
     if (!recorder_.start(path.toStdString(), channelNames(), wallMinusMonotonicMicros(), &error)) {
-        showMessage(QStringLiteral("Cannot record to %1: %2").arg(path, QString::fromStdString(error)));
+        showMessage(cannotRecord(path, error));
         return false;
     }
     recordingShown_ = true;
@@ -222,7 +228,7 @@ void TrendWindow::showRecordingEnd() {
         showMessage(QStringLiteral("Recorded %1 frames to %2%3").arg(recorder_.lines()).arg(recordPath_, lost));
     else
         showMessage(QStringLiteral("Recording stopped: %1 writing %2. The file keeps the %3 frames written before%4.")
-                        .arg(failure.isEmpty() ? QStringLiteral("an error") : failure, recordPath_)
+                        .arg(failure, recordPath_)
                         .arg(recorder_.lines())
                         .arg(lost));
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/base/steady_clock.h"
+
 namespace kolvar::can {
 
 struct Frame {
@@ -11,10 +13,8 @@ struct Frame {
     uint32_t flags = 0;     // canMSG_* bits
     uint8_t dlc = 0;        // data bytes carried (0..8)
     uint8_t data[8] = {};
-    int64_t arrivalUs = 0;  // steady-clock arrival in microseconds (received frames)
+    int64_t arrivalUs = 0;  // steady-clock arrival in microseconds (received frames),
+                            // steadyMicros()
 };
-
-// Microseconds on the steady clock; the time base of Frame::arrivalUs.
-int64_t steadyMicros();
 
 }  // namespace kolvar::can

@@ -111,7 +111,7 @@ int canInitializeLibrary() {
     std::lock_guard lock(lib.mutex);
     if (lib.initialized) return canOK;
     lib.channels = kolvar::can::enumerateChannels();
-    lib.startUs = kolvar::can::steadyMicros();
+    lib.startUs = kolvar::steadyMicros();
     lib.initialized = true;
     return canOK;
 }

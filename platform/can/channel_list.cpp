@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/channel_list.h"
 
+#include "platform/base/decimal.h"
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -16,14 +18,9 @@ constexpr int kVirtualChannels = 2;
 
 uint16_t virtualPort(const char* text) {
     if (text == nullptr) return kDefaultVirtualPort;
-    const size_t length = std::strlen(text);
-    if (length == 0 || length > 5 || text[0] == '0') return 0;
-    unsigned number = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9') return 0;
-        number = number * 10 + static_cast<unsigned>(text[i] - '0');
-    }
-    return number <= 65535 ? static_cast<uint16_t>(number) : 0;
+    uint64_t number = 0;
+    if (text::parseDecimal(text, 65535, number) != text::Decimal::Ok) return 0;
+    return static_cast<uint16_t>(number);
 }
 
 std::vector<std::string> socketCanInterfaces(const std::string& sysfsNet) {

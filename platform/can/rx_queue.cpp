@@ -8,11 +8,6 @@
 
 namespace kolvar::can {
 
-int64_t steadyMicros() {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 bool RxQueue::matchesIdentifier(const Frame& frame, int32_t id) {
     return (frame.flags & (canMSG_EXT | canMSG_RTR | canMSG_ERROR_FRAME)) == 0 && frame.id == id;
 }

@@ -1,34 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/virtual_bus_protocol.h"
 
+#include "platform/base/decimal.h"
+#include "platform/base/frame_text.h"
 #include "platform/canlib.h"
 
 namespace kolvar::can::vbus {
 
 namespace {
 
-constexpr uint32_t kMaxStandardId = 0x7FF;
-constexpr uint32_t kMaxExtendedId = 0x1FFFFFFF;
-constexpr size_t kMaxDataBytes = 8;
+using text::appendHexBytes;
+using text::HexCase;
+using text::hexDigitValue;
+using text::kMaxDataBytes;
+using text::kMaxExtendedId;
+using text::kMaxStandardId;
 
 // Decimal digits only, no sign, no leading zeros beyond "0", at most max.
-bool parseDecimal(std::string_view text, uint32_t max, uint32_t& value) {
-    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) return false;
+bool parseDecimal(std::string_view digits, uint32_t max, uint32_t& value) {
     uint64_t number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        number = number * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (number > max) return false;
+    if (text::parseDecimal(digits, max, number) != text::Decimal::Ok) return false;
     value = static_cast<uint32_t>(number);
     return true;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // "can" followed by a decimal number up to kMaxInterface.
@@ -76,7 +69,7 @@ Reject parseFrame(std::string_view text, Frame& frame) {
     if (!parseDecimal(idText, extended ? kMaxExtendedId : kMaxStandardId, id)) return Reject::BadIdentifier;
     if (hex.size() % 2 != 0) return Reject::BadHex;
     for (const char c : hex)
-        if (hexDigit(c) < 0) return Reject::BadHex;
+        if (hexDigitValue(c) < 0) return Reject::BadHex;
     if (hex.size() / 2 > kMaxDataBytes) return Reject::PayloadTooLong;
 
     Frame parsed;
@@ -85,13 +78,12 @@ Reject parseFrame(std::string_view text, Frame& frame) {
     parsed.dlc = static_cast<uint8_t>(hex.size() / 2);
     if (!remote)
         for (size_t i = 0; i < parsed.dlc; ++i)
-            parsed.data[i] = static_cast<uint8_t>(hexDigit(hex[2 * i]) << 4 | hexDigit(hex[2 * i + 1]));
+            parsed.data[i] = static_cast<uint8_t>(hexDigitValue(hex[2 * i]) << 4 | hexDigitValue(hex[2 * i + 1]));
     frame = parsed;
     return Reject::None;
 }
 
 std::string formatFrame(const Frame& frame) {
-    static constexpr char kHex[] = "0123456789abcdef";
     const bool remote = (frame.flags & canMSG_RTR) != 0;
     std::string text = std::to_string(static_cast<uint32_t>(frame.id));
     text += '#';
@@ -99,11 +91,8 @@ std::string formatFrame(const Frame& frame) {
     if (remote) text += 'R';
     text += '#';
     const size_t dlc = frame.dlc > kMaxDataBytes ? kMaxDataBytes : frame.dlc;
-    for (size_t i = 0; i < dlc; ++i) {
-        const uint8_t byte = remote ? 0 : frame.data[i];
-        text += kHex[byte >> 4];
-        text += kHex[byte & 0xF];
-    }
+    static constexpr uint8_t kZeros[kMaxDataBytes] = {};
+    appendHexBytes(text, remote ? kZeros : frame.data, dlc, HexCase::Lower);
     return text;
 }
 

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 #include <string>
-#include <time.h>
+#include "platform/base/steady_clock.h"
 #include <unistd.h>
 
 namespace {
@@ -73,8 +73,4 @@ bool startSender(QProcess& sender, const QStringList& arguments, QString& error)
     return true;
 }
 
-long long monotonicMicroseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
-}
+long long monotonicMicroseconds() { return kolvar::steadyMicros(); }

@@ -21,8 +21,8 @@
 #include <thread>
 #include <sys/prctl.h>
 #include <csignal>
-#include <time.h>
 
+#include "platform/base/steady_clock.h"
 #include "platform/canlib.h"
 #include "tests/support/bus_peer.h"
 
@@ -30,11 +30,7 @@ namespace {
 
 constexpr int32_t kMeasuredId = 0x1A5;
 
-long long monotonicMicroseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000LL + now.tv_nsec / 1000;
-}
+long long monotonicMicroseconds() { return kolvar::steadyMicros(); }
 
 constexpr const char* kProgram = "kolvar-meas-sender";
 

@@ -14,6 +14,7 @@
 
 #include "app/KolvarCanView.h"
 #include "can/accepted_frames.h"
+#include "platform/base/steady_clock.h"
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/read_thread.h"
@@ -37,7 +38,7 @@ protected:
                 if (!condition_()) return;
                 if (!seen_) line_ = statusLine();
                 seen_ = true;
-                lastSeenMs_ = steadyMillis();
+                lastSeenMs_ = kolvar::steadyMillis();
             });
             poll_.start(2);
         }

@@ -13,13 +13,6 @@ namespace kolvar::sim {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 void putWord(uint16_t word, int byteOrder, uint8_t* out) {
     const uint8_t low = static_cast<uint8_t>(word & 0xFF);
     const uint8_t high = static_cast<uint8_t>(word >> 8);
@@ -42,33 +35,9 @@ void encodeMeasurement(double channel1, double channel2, int byteOrder, uint8_t 
     putWord(wordOf(channel2), byteOrder, out + 2);
 }
 
-std::optional<SimFrame> parseCanSend(const std::string& text) {
-    const size_t hash = text.find('#');
-    if (hash != 3 && hash != 8) return std::nullopt;
+std::optional<SimFrame> parseCanSend(const std::string& written) {
     SimFrame frame;
-    frame.extended = hash == 8;
-    for (size_t i = 0; i < hash; ++i) {
-        const int digit = hexValue(text[i]);
-        if (digit < 0) return std::nullopt;
-        frame.id = frame.id * 16 + static_cast<uint32_t>(digit);
-    }
-    if (frame.id > (frame.extended ? 0x1FFFFFFFu : 0x7FFu)) return std::nullopt;
-    std::string rest = text.substr(hash + 1);
-    if (!rest.empty() && (rest[0] == 'R' || rest[0] == 'r')) {
-        frame.remote = true;
-        if (rest.size() == 1) return frame;
-        if (rest.size() != 2 || rest[1] < '0' || rest[1] > '8') return std::nullopt;
-        frame.dlc = static_cast<uint8_t>(rest[1] - '0');
-        return frame;
-    }
-    rest.erase(std::remove(rest.begin(), rest.end(), '.'), rest.end());
-    if (rest.size() % 2 != 0 || rest.size() > 16) return std::nullopt;
-    for (size_t i = 0; i < rest.size(); i += 2) {
-        const int high = hexValue(rest[i]);
-        const int low = hexValue(rest[i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        frame.data[frame.dlc++] = static_cast<uint8_t>(high * 16 + low);
-    }
+    if (!text::parseCanSend(written, frame)) return std::nullopt;
     return frame;
 }
 
@@ -92,12 +61,11 @@ const char* unsendableCandumpKind(const std::string& line) {
     const size_t hash = frameText.find('#');
     if (hash == std::string::npos || hash == 0 || hash > 8) return nullptr;
     for (size_t i = 0; i < hash; ++i)
-        if (hexValue(frameText[i]) < 0) return nullptr;
+        if (text::hexDigitValue(frameText[i]) < 0) return nullptr;
     if (frameText.compare(hash, 2, "##") == 0) return "CAN FD";
     // candump writes an error frame with its error flag in the identifier.
-    constexpr uint32_t kErrorFlag = 0x20000000;
-    if (hash == 8 && (std::strtoul(frameText.substr(0, 8).c_str(), nullptr, 16) & kErrorFlag) != 0)
-        return "error frame";
+    constexpr int kErrorFlagDigit = 0x2;  // 0x20000000: a bit of the identifier's first digit
+    if (hash == 8 && (text::hexDigitValue(frameText[0]) & kErrorFlagDigit) != 0) return "error frame";
     return nullptr;
 }
 

@@ -13,15 +13,11 @@
 #include <optional>
 #include <string>
 
+#include "platform/base/frame_text.h"
+
 namespace kolvar::sim {
 
-struct SimFrame {
-    uint32_t id = 0;
-    bool extended = false;
-    bool remote = false;
-    uint8_t dlc = 0;
-    uint8_t data[8] = {};
-};
+using SimFrame = text::TextFrame;
 
 // The 12-bit reading of v (clamped to -100..100).
 uint16_t readingOf(double value);
@@ -31,11 +27,9 @@ uint16_t wordOf(double value);
 // first; any other value: high byte first.
 void encodeMeasurement(double channel1, double channel2, int byteOrder, uint8_t out[8]);
 
-// Parses the cansend form: 3 hex digits -> standard identifier, 8 -> extended;
-// then '#', then up to 8 data bytes in hex (a '.' may separate bytes), or 'R'
-// with an optional length digit for a remote frame.
-// Examples: "1A5#F0FF100000000000" -> std 0x1A5, 8 bytes; "123#R" -> remote,
-// length 0; "12345678#00" -> extended 0x12345678, 1 byte.
+// Parses the cansend form (platform/base/frame_text.h): "1A5#F0FF100000000000"
+// -> std 0x1A5, 8 bytes; "123#R" -> remote, length 0; "12345678#00" ->
+// extended 0x12345678, 1 byte.
 std::optional<SimFrame> parseCanSend(const std::string& text);
 
 // One line of a `candump -l` log: "(1436509052.249713) vcan0 044#2A366C2BBA".

@@ -1,24 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/device_sim/sim_number.h"
 
+#include "platform/base/decimal.h"
+#include "platform/base/frame_text.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
 namespace kolvar::sim {
 
-bool parseWhole(const std::string& text, uint64_t& value, bool* tooLarge) {
+bool parseWhole(const std::string& written, uint64_t& value, bool* tooLarge) {
     if (tooLarge) *tooLarge = false;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    if (digits.empty()) return false;
-    for (const char c : digits) {
-        const bool decimal = c >= '0' && c <= '9';
-        const bool hexLetter = (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (!decimal && !(hex && hexLetter)) return false;
+    const bool hex = written.size() > 2 && written[0] == '0' && (written[1] == 'x' || written[1] == 'X');
+    if (!hex) {
+        const text::Decimal read = text::parseDecimal(written, UINT64_MAX, value, text::LeadingZeros::Allowed);
+        if (read == text::Decimal::TooLarge && tooLarge) *tooLarge = true;
+        return read == text::Decimal::Ok;
     }
+    const std::string digits = written.substr(2);
+    for (const char c : digits)
+        if (text::hexDigitValue(c) < 0) return false;
     errno = 0;
-    value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    value = std::strtoull(digits.c_str(), nullptr, 16);
     if (errno == ERANGE && tooLarge) *tooLarge = true;
     return errno == 0;
 }

@@ -2,6 +2,7 @@
 // The CAN layer on real SocketCAN. Runs inside user-mode Linux (uml-run.sh
 // creates vcan0 and vcan1, or none); on a host without those interfaces the
 // tests skip.
+#include "platform/base/steady_clock.h"
 #include "platform/canlib.h"
 
 #include <QProcess>
@@ -21,12 +22,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-int64_t steadyMicrosNow() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 bool interfacePresent(const char* name) {
     return std::filesystem::exists(std::string("/sys/class/net/") + name);
@@ -112,7 +107,7 @@ TEST(NoSocketCan, ChannelListHasOnlyTheVirtualBus) {
 
 TEST_F(SocketCan, FramesFromCansendAreReadWithTheirIdentifiersAndBytes) {
     const int handle = openOnBus("vcan0");
-    const int64_t beforeSendUs = steadyMicrosNow();
+    const int64_t beforeSendUs = kolvar::steadyMicros();
     // The error frames between them are counted, never returned; the
     // controller's receive overrun (data[1] 0x01) is a frame lost, its
     // transmit overrun (0x02) is not.
@@ -142,7 +137,7 @@ TEST_F(SocketCan, FramesFromCansendAreReadWithTheirIdentifiersAndBytes) {
     int64_t arrivalUs = 0;
     ASSERT_EQ(canGetLastArrivalMicros(handle, &arrivalUs), canOK);
     EXPECT_GE(arrivalUs, beforeSendUs);
-    EXPECT_LE(arrivalUs, steadyMicrosNow());
+    EXPECT_LE(arrivalUs, kolvar::steadyMicros());
     uint64_t errorFrames = 0;
     ASSERT_EQ(canGetErrorFrameCount(handle, &errorFrames), canOK);
     EXPECT_EQ(errorFrames, 3u);
