@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The application shell: start-up, service mode, the panel's own events,
-// the second channel's visibility and the shutdown.
+// The application shell: start-up (the run-time, the panel, the bus status
+// line), service mode, the panel's own events, the second channel's
+// visibility and the shutdown.
 #include "app/KolvarCanView.h"
 
 #include <cstdio>
@@ -24,7 +25,8 @@ int main(int argc, char* argv[]) {
     // Each failed step skips to the end, which discards the panel (harmless
     // when none was loaded) and returns 1: a viewer that never showed its
     // panel has failed, and a script must not take it for a clean run. The
-    // run-time and the panel loader say on standard error what failed.
+    // run-time, the panel loader and the status line's start say on
+    // standard error what failed.
     int status = 1;
     if (InitCVIRTE(nullptr, argv, &kolvarCanViewNames) != 0) {
         setViewerWindowIcon();
@@ -33,9 +35,11 @@ int main(int argc, char* argv[]) {
             if (argc == 2 && std::strcmp(argv[1], "Lantern") == 0) debug = 1;
             CanChangeHardware();
             calcCanID();
-            StartBusStatusLine();
-            const int shown = DisplayPanel(panelHandle.load());
-            if (shown >= 0) {
+            const bool lineRuns = StartBusStatusLine();
+            const int shown = lineRuns ? DisplayPanel(panelHandle.load()) : -1;
+            if (!lineRuns) {
+                std::fprintf(stderr, "bus status line: cannot start its timer\n");
+            } else if (shown >= 0) {
                 RunUserInterface();
                 status = 0;
             } else {

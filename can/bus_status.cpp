@@ -139,6 +139,8 @@ BusStatusView describeBusStatus(const BusStatusInputs& in) {
                         in.idFramesPerSecond);
     view.text += format("error frames %llu · ", static_cast<unsigned long long>(in.errorFrames));
     if (in.lostFrames > 0) view.text += "lost " + groupedCount(in.lostFrames) + " · ";
+    if (in.sendErrors > 0) view.text += "send errors " + groupedCount(in.sendErrors) + " · ";
+    if (in.shortReads > 0) view.text += "short reads " + groupedCount(in.shortReads) + " · ";
     view.text += "last " + id + " ";
     view.text += ofChosenId ? ageText(ageMs) + " ago" : std::string("none yet");
     view.text += "\n" + reason;

@@ -36,6 +36,8 @@ struct BusStatusInputs {
     int setupDenied = 0;        // canSETUP_ bits: what switching on was not permitted to do
     uint64_t errorFrames = 0;
     uint64_t lostFrames = 0;    // lost since switch-on (can/lost_frames.h)
+    uint64_t sendErrors = 0;    // frames the interface refused to send (canBusStatus)
+    uint64_t shortReads = 0;    // reads that brought no whole frame (canBusStatus)
     double busFramesPerSecond = 0;
     double idFramesPerSecond = 0;
     int32_t chosenId = 0;
@@ -56,7 +58,9 @@ struct BusStatusView {
 // frame of 0x1A5 4.2 s ago ->
 //   "vcan0 · bit rate —\nerror active · bus 0 frames/s · 0x1A5 0 frames/s\n"
 //   "error frames 0 · last 0x1A5 4.2 s ago\nno frame of 0x1A5 for 4.2 s", both stale.
-// With 19445 frames lost: "error frames 0 · lost 19,445 · last 0x1A5 ...".
+// With 19445 frames lost: "error frames 0 · lost 19,445 · last 0x1A5 ...";
+// with send errors and short reads as well:
+//   "error frames 0 · lost 19,445 · send errors 1,234 · short reads 3 · last 0x1A5 ...".
 // With vcan1 chosen for next time: "vcan0 · bit rate — · next: vcan1\n...".
 // Where switching on was not permitted to set the chosen rate or restart a
 // bus-off controller and that still shows, a last line gives the commands:

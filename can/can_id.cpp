@@ -7,14 +7,16 @@
 #include "panel/panel_contract.h"
 #include "platform/userint.h"
 
+std::atomic<int32_t> can_id{0};
+
+namespace {
+// The five identifier controls' last read values. [main-thread]
 int32_t pre0 = 0;
 int32_t pre1 = 0;
 int32_t pre2 = 0;
 int32_t pre_id0 = 0;
 int32_t pre_id1 = 0;
-std::atomic<int32_t> can_id{0};
 
-namespace {
 // Reads one identifier control into `target`; on failure the variable keeps
 // its last value, so a bad read never turns into a bogus identifier.
 void readControl(int control, int32_t& target) {

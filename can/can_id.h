@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 
-extern int32_t pre0, pre1, pre2, pre_id0, pre_id1;  // [main-thread]
 // The identifier the receive worker accepts. Written on the UI thread, read
 // by the worker on every pass.
 extern std::atomic<int32_t> can_id;

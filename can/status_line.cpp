@@ -49,6 +49,7 @@ struct RateBase {
     uint64_t busFrames = 0;
     uint64_t idFrames = 0;
     uint64_t errorFrames = 0;
+    uint64_t failures = 0;    // send errors and short reads
     double busPerSecond = 0;  // the rates over the window that ended at atMs
     double idPerSecond = 0;
 };
@@ -111,6 +112,8 @@ void RefreshBusStatusLine() {
         in.setupDenied = bus.setupDenied;
         in.errorFrames = bus.errorFrames;
         in.lostFrames = LostSinceSwitchOn(handle);
+        in.sendErrors = bus.sendErrors;
+        in.shortReads = bus.shortReads;
         in.chosenId = can_id.load();
         in.last = acceptedFrames.last();
         in.nowMs = kolvar::steadyMillis();
@@ -122,10 +125,11 @@ void RefreshBusStatusLine() {
             if (base.handle == handle) {
                 in.busFramesPerSecond = perSecond(bus.receivedFrames, base.busFrames, in.nowMs - base.atMs);
                 in.idFramesPerSecond = perSecond(idFrames, base.idFrames, in.nowMs - base.atMs);
-                moving = bus.errorFrames != base.errorFrames;
+                moving = bus.errorFrames != base.errorFrames ||
+                         bus.sendErrors + bus.shortReads != base.failures;
             }
             base = {handle, in.nowMs, bus.receivedFrames, idFrames, bus.errorFrames,
-                    in.busFramesPerSecond, in.idFramesPerSecond};
+                    bus.sendErrors + bus.shortReads, in.busFramesPerSecond, in.idFramesPerSecond};
         }
         const bool youngFrame = in.last.any && in.last.id == in.chosenId &&
                                 in.nowMs - in.last.atMs < kAgeInTenthsBelowMs;

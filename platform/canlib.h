@@ -172,6 +172,11 @@ struct canBusStatus {
     // it; 0 where no bit rate exists (vcan, the virtual bus).
     long bitRate;
     int setupDenied;          // canSETUP_ bits, from the last bus on
+    // SocketCAN only, since the channel was opened (0 elsewhere): frames the
+    // socket refused to send other than for a full queue (they are lost),
+    // and reads that brought something other than one whole frame.
+    uint64_t sendErrors;
+    uint64_t shortReads;
 };
 
 // What a channel's bus looks like now. Counts come from the receive path;

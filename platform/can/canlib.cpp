@@ -375,6 +375,8 @@ int canGetBusStatus(int handle, canBusStatus* status) {
         status->bitRate = 0;
     }
     status->setupDenied = channel->setupDenied.load();
+    status->sendErrors = channel->socketCan ? channel->socketCan->sendErrors() : 0;
+    status->shortReads = channel->socketCan ? channel->socketCan->shortReads() : 0;
     return canOK;
 }
 

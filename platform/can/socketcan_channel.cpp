@@ -230,7 +230,10 @@ void SocketCanChannel::pull() {
                     arrivalUs = toSteadyMicros(stamp);
                 }
             }
-            if (messages[i].msg_len < CAN_MTU) continue;
+            if (messages[i].msg_len != CAN_MTU) {
+                shortReads_.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
             if (arrivalUs == 0) arrivalUs = unstampedUs != 0 ? unstampedUs : (unstampedUs = steadyMicros());
             if (toFrame(frames[i], arrivalUs, frame)) batch_.push_back(frame);
             else rx_.countErrorFrame(frames[i].can_id & CAN_ERR_MASK, frames[i].data[1]);
@@ -315,7 +318,10 @@ int SocketCanChannel::write(const Frame& frame) {
         if (bind() == 0 && ::send(fd_, &out, sizeof out, MSG_DONTWAIT) == static_cast<ssize_t>(sizeof out))
             return canOK;
     }
-    return canOK;  // interface down or gone: lost, as on a bus nobody listens to
+    // Interface down or gone, or another refusal: the frame is lost, as on a
+    // bus nobody listens to, and counted so the loss can be shown.
+    sendErrors_.fetch_add(1, std::memory_order_relaxed);
+    return canOK;
 }
 
 }  // namespace kolvar::can

@@ -58,10 +58,16 @@ public:
     void wakeWaiters();
 
     // Sends one frame without waiting: canOK, or canERR_TXFULL when the
-    // interface's queue is full. A frame written while the interface is down
-    // or gone is lost, as on a bus nobody listens to; once an interface of
-    // the same name exists again, the socket is bound to it.
+    // interface's queue is full. A frame the socket refuses for any other
+    // reason (the interface down or gone, ...) is lost, as on a bus nobody
+    // listens to, and counted in sendErrors(); once an interface of the same
+    // name exists again, the socket is bound to it.
     int write(const Frame& frame);
+
+    // Frames refused by the socket other than for a full queue, and reads
+    // that brought something other than one whole CAN frame, since open().
+    uint64_t sendErrors() const { return sendErrors_.load(std::memory_order_relaxed); }
+    uint64_t shortReads() const { return shortReads_.load(std::memory_order_relaxed); }
 
     // Whether the interface is bound and was not reported down since.
     bool linkUp() const { return linkUp_.load(std::memory_order_relaxed); }
@@ -86,6 +92,8 @@ private:
     int64_t offsetTakenAtUs_ = 0;  // [pull] wall clock when wallToSteadyUs_ was taken
     int64_t wallToSteadyUs_ = 0;   // [pull] steady clock minus wall clock
     std::atomic<bool> streaming_{false};  // the last read brought frames
+    std::atomic<uint64_t> sendErrors_{0};
+    std::atomic<uint64_t> shortReads_{0};
 
     std::mutex waitersMutex_;
     std::vector<int> waiters_;  // wake-up eventfds of the threads waiting now

@@ -21,6 +21,10 @@ struct Row {
     int setupDenied;
     uint64_t lost;     // frames lost since switch-on
     const char* next;  // the channel chosen for the next switch-on, if another
+    uint64_t sendErrors = 0;
+    uint64_t shortReads = 0;
+    // The third line up to the last frame's identifier.
+    const char* counts = "error frames 0 · last";
 };
 
 TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
@@ -48,7 +52,12 @@ TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
         {canBUSSTATE_ERROR_ACTIVE, 500000, 1, 300, "can0 · 500 kbit/s",
          "0x1A5 carries 1 data bytes: no channel word", true, true, 0, 0, ""},
         {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s · next: can1", "live", false, false, 0,
-         19445, "can1"},
+         19445, "can1", 0, 0, "error frames 0 · lost 19,445 · last"},
+        // Frames the interface refused and reads of no whole frame, counted.
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, 0, 0, "", 1234, 3,
+         "error frames 0 · send errors 1,234 · short reads 3 · last"},
+        {canBUSSTATE_ERROR_ACTIVE, 500000, 8, 300, "can0 · 500 kbit/s", "live", false, false, 0, 0, "", 0, 1,
+         "error frames 0 · short reads 1 · last"},
     };
     for (const Row& row : rows) {
         BusStatusInputs in;
@@ -64,10 +73,11 @@ TEST(BusStatusLine, SaysWhatTheControllerAndTheInterfaceReport) {
         in.nowMs = 10000 + row.ageMs;
         in.lostFrames = row.lost;
         in.nextChannelName = row.next;
+        in.sendErrors = row.sendErrors;
+        in.shortReads = row.shortReads;
         const BusStatusView view = describeBusStatus(in);
         const std::string& text = view.text;
-        const std::string lost = row.lost ? "error frames 0 · lost 19,445 · last" : "error frames 0 · last";
-        EXPECT_NE(text.find("\n" + lost + " 0x1A5 "), std::string::npos) << text;
+        EXPECT_NE(text.find("\n" + std::string(row.counts) + " 0x1A5 "), std::string::npos) << text;
         EXPECT_EQ(text.substr(0, text.find('\n')), row.firstLine) << text;
         EXPECT_EQ(text.substr(text.rfind('\n') + 1), row.reason) << text;
         EXPECT_EQ(view.channel1Stale, row.stale1) << text;

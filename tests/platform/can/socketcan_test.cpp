@@ -230,3 +230,19 @@ TEST_F(SocketCan, SimulatorFramesReachTheLayerInAnotherProcess) {
     EXPECT_EQ(id, 0x12345678);
     EXPECT_EQ(flags, canMSG_EXT);
 }
+
+TEST_F(SocketCan, FrameRefusedByADownedInterfaceIsCountedAsASendError) {
+    const int handle = openOnBus("vcan1");
+    ASSERT_GE(handle, 0);
+    unsigned char data[2] = {0xF0, 0xFF};
+    ASSERT_EQ(run("ip", {"link", "set", "vcan1", "down"}), 0);
+    // Lost, as on a bus nobody listens to, but counted where the loss happened.
+    EXPECT_EQ(canWrite(handle, 0x1A5, data, 2, canMSG_STD), canOK);
+    ASSERT_EQ(run("ip", {"link", "set", "vcan1", "up"}), 0);
+    EXPECT_EQ(canWrite(handle, 0x1A5, data, 2, canMSG_STD), canOK);
+    canBusStatus status{};
+    ASSERT_EQ(canGetBusStatus(handle, &status), canOK);
+    EXPECT_EQ(status.sendErrors, 1u);
+    EXPECT_EQ(status.shortReads, 0u);
+    canClose(handle);
+}
