@@ -50,6 +50,19 @@ protected:
         process.kill();  // SIGKILL: no goodbye on the bus
         process.waitForFinished(3000);
     }
+    // Kills `sender` mid-stream and waits settleMs: the viewer's connection
+    // survives; frames from a new simulator flow on that same connection
+    // and again after the user switches off and on.
+    void killThenRecover(QProcess& sender, int settleMs) {
+        killNow(sender);
+        QTest::qWait(settleMs);
+        EXPECT_TRUE(CanConnectionRuns());
+        startSim();
+        EXPECT_TRUE(framesFlow()) << "frames do not flow again on the same connection";
+        switchBus(false);
+        switchBus(true);
+        EXPECT_TRUE(framesFlow()) << "frames do not flow after switching off and on";
+    }
 
     std::vector<std::unique_ptr<QProcess>> sims;
 };
@@ -61,19 +74,9 @@ TEST_F(BusFaults, HostOfTheVirtualBusExitsMidStream) {
     switchBus(true);
     ASSERT_TRUE(framesFlow()) << "no frames before the fault";
 
-    killNow(host);
-    // The viewer survives, showing the last values.
-    QTest::qWait(800);
-    EXPECT_TRUE(CanConnectionRuns());
-
-    // A new simulator: the viewer's channel reconnects on its own.
-    startSim();
-    EXPECT_TRUE(framesFlow()) << "frames do not flow again on the same connection";
-
-    // The user switches off and on: frames flow.
-    switchBus(false);
-    switchBus(true);
-    EXPECT_TRUE(framesFlow()) << "frames do not flow after switching off and on";
+    // The viewer survives the host, showing the last values, and its channel
+    // reconnects on its own to the bus a new simulator hosts.
+    killThenRecover(host, 800);
     switchBus(false);
     EXPECT_EQ(readAuditCounts().invalidHandleReads, 0u);
     EXPECT_EQ(openCanHandles(handle1.load()), 0);
@@ -86,15 +89,7 @@ TEST_F(BusFaults, DeviceSimulatorKilledMidStream) {
     QProcess& sim = startSim();
     ASSERT_TRUE(framesFlow()) << "no frames before the fault";
 
-    killNow(sim);
-    QTest::qWait(500);
-    EXPECT_TRUE(CanConnectionRuns());
-
-    startSim();
-    EXPECT_TRUE(framesFlow()) << "frames do not flow again after the simulator restarts";
-    switchBus(false);
-    switchBus(true);
-    EXPECT_TRUE(framesFlow()) << "frames do not flow after switching off and on";
+    killThenRecover(sim, 500);
 
     // Killed again, this time with the bus switched off while it is gone.
     killNow(*sims.back());
