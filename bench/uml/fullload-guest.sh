@@ -17,32 +17,10 @@
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 out="$BENCH_OUT/fullload.txt"
 scratch=/dev/shm
-
-finish() {
-  echo "guest_done=$1" >>"$out"
-  sync
-  poweroff -f
-}
+. "${0%/*}/guest-common.sh"
 
 setup() {
-  # Scratch files go to a tmpfs of the guest's own; the rest of the tree is
-  # the host's.
-  mount -t proc proc /proc && mount -t sysfs sys /sys &&
-    mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm || return 1
-  local m=/usr/lib/uml/modules/$(uname -r)/kernel
-  insmod $m/net/can/can.ko && insmod $m/net/can/can-raw.ko &&
-    insmod $m/drivers/net/can/dev/can-dev.ko && insmod $m/drivers/net/can/vcan.ko || return 1
-  ip link add dev vcan0 type vcan && ip link set vcan0 txqueuelen 10000 up || return 1
-  # Socket receive buffers large enough that a receiver that falls behind
-  # for a moment does not lose frames (the default is about 200 kB).
-  sysctl -q -w net.core.rmem_max=33554432 net.core.rmem_default=33554432 || return 1
-}
-
-# utime + stime of a process, in clock ticks.
-cpu_ticks() {
-  local s
-  read -r -a s <"/proc/$1/stat" || { echo 0; return; }
-  echo $((s[13] + s[14]))
+  mount_guest_filesystems && start_vcan0
 }
 
 # The value of key=... in the viewer's latest stats line.

@@ -19,34 +19,14 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 out="$BENCH_OUT/paced.txt"
 scratch=/dev/shm
 display=:96
-
-finish() {
-  echo "guest_done=$1" >>"$out"
-  sync
-  poweroff -f
-}
+. "${0%/*}/guest-common.sh"
 
 setup() {
   # /tmp gets a tmpfs of the guest's own, so the guest's X server socket
   # never lands in the host's /tmp.
-  mount -t proc proc /proc && mount -t sysfs sys /sys &&
-    mkdir -p /dev/shm && mount -t tmpfs tmpfs /dev/shm &&
-    mount -t tmpfs -o mode=1777 tmpfs /tmp || return 1
+  mount_guest_filesystems && mount -t tmpfs -o mode=1777 tmpfs /tmp || return 1
   ip link set lo up
-  local m=/usr/lib/uml/modules/$(uname -r)/kernel
-  insmod $m/net/can/can.ko && insmod $m/net/can/can-raw.ko &&
-    insmod $m/drivers/net/can/dev/can-dev.ko && insmod $m/drivers/net/can/vcan.ko || return 1
-  ip link add dev vcan0 type vcan && ip link set vcan0 txqueuelen 10000 up || return 1
-  sysctl -q -w net.core.rmem_max=33554432 net.core.rmem_default=33554432 || return 1
-}
-
-# utime + stime of a process (or of one thread: PID/task/TID), in clock ticks.
-cpu_ticks() {
-  local s
-  s=$(cat "/proc/$1/stat" 2>/dev/null) || { echo 0; return; }
-  s=${s##*) }  # the command name may hold spaces; fields after it are plain
-  read -r -a f <<<"$s"
-  echo $((f[11] + f[12]))
+  start_vcan0
 }
 
 # "tid:ticks:wakeups" for every thread of the viewer; wake-ups are voluntary
