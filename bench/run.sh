@@ -97,12 +97,12 @@ thread_ns() {
   done
 }
 
-# thread_cost BEFORE AFTER SECONDS FRAMES: per thread that ran, "name % us"
-# (% of a core over SECONDS, us per frame); threads of one name add up.
+# thread_cost BEFORE AFTER SECONDS FRAMES: per thread that ran, "name/tid % us"
+# (% of a core over SECONDS, us per frame); threads without a name of their
+# own carry the process's.
 thread_cost() {
   awk -v s="$3" -v n="$4" 'NR == FNR { before[$1] = $3; next }
-    { d = $3 - before[$1]; if (d > 0) cost[$2] += d }
-    END { for (name in cost) printf "%s %.2f %.2f\n", name, cost[name] / s / 1e7, cost[name] / n / 1000 }' \
+    { d = $3 - before[$1]; if (d > 0) printf "%s/%s %.2f %.2f\n", $2, $1, d / s / 1e7, d / n / 1000 }' \
     "$1" "$2" | sort -k2 -nr
 }
 
@@ -474,14 +474,14 @@ for rate in 1000 8000; do
     viewer_settled "$out/vbus-$rate.log"
     stop_viewer
     stop_sender
-    span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
+    span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }'); load=$(cut -d' ' -f1 /proc/loadavg)
     thread_cost "$out/vbus-$rate-sender.0" "$out/vbus-$rate-sender.1" "$span" "$frames" >"$out/vbus-$rate-sender.cost"
     thread_cost "$out/vbus-$rate-viewer.0" "$out/vbus-$rate-viewer.1" "$span" "$frames" >"$out/vbus-$rate-viewer.cost"
     total() { awk '{ p += $2; u += $3 } END { printf "%.2f %% of a core (%.2f us/frame)", p, u }' "$1"; }
-    row "vbus $rate frames/s: viewer CPU (lost $(stat_of "$out/vbus-$rate.log" dropped), span $span s)" \
+    row "vbus $rate frames/s: viewer CPU (lost $(stat_of "$out/vbus-$rate.log" dropped), load $load)" \
       "$(total "$out/vbus-$rate-viewer.cost")" "$([ "$rate" = 1000 ] && echo "<= 2 % of a core" || echo report)" \
       "$(if [ "$rate" = 1000 ]; then verdict "$(awk '{ p += $2 } END { print (p <= 2.0) }' "$out/vbus-$rate-viewer.cost")"; else echo -; fi)"
-    io_us=$(awk '$1 == "kolvar-can-io" { print $3 }' "$out/vbus-$rate-sender.cost")
+    io_us=$(awk '$1 ~ /^kolvar-can-io\// { print $3 }' "$out/vbus-$rate-sender.cost")
     row "vbus $rate frames/s: sender (host) CPU" "$(total "$out/vbus-$rate-sender.cost")" "report" "-"
     row "vbus $rate frames/s: host's I/O thread per frame" "${io_us:-0} us" \
       "$([ "$rate" = 8000 ] && echo "<= 5 us" || echo report)" \
@@ -523,7 +523,7 @@ if [ ${#vbus_threads[@]} -gt 0 ]; then
   echo "Virtual bus per thread (% of a core, us per frame):"
   for t in "${vbus_threads[@]}"; do
     read -r rate who name pct us <<<"$t"
-    printf '  %5s/s %-7s %-18s %6.2f %% %8.2f us\n' "$rate" "$who" "$name" "$pct" "$us"
+    printf '  %5s/s %-7s %-24s %6.2f %% %8.2f us\n' "$rate" "$who" "$name" "$pct" "$us"
   done
 fi
 echo "Logs: $out"
