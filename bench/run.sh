@@ -2,13 +2,14 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Benchmark of the viewer: idle cost, full bus load and a paced stream side by
 # side with candump (inside user-mode Linux on vcan0), latency, memory,
-# start-up, and the trend window's CPU and memory.
+# start-up, the trend window's CPU and memory, and the virtual bus's cost per
+# thread of the host and the viewer.
 # Builds what it needs (release, in build-bench/), prints one table and exits
 # with 1 when a target is missed, 2 when a measurement could not be made.
 #
 # Usage: bench/run.sh [--quick]
 #   --quick   fewer frames everywhere, for a trial run (figures are rougher)
-# BENCH_PHASES=idle,latency,memory,startup,fullload,paced,trend,trendmemory (the default)
+# BENCH_PHASES=idle,latency,memory,startup,fullload,paced,trend,trendmemory,vbus (the default)
 # picks the measurements to make; a table with some left out is not a full run.
 #
 # Needs: cmake, ninja, Qt 6, user-mode-linux, can-utils,
@@ -28,16 +29,16 @@ chosen_every=4       # one frame in four carries it, the rest other identifiers
 latency_rate=8000
 if [ $quick = 1 ]; then
   latency_frames=24000; mem_frames=200000; uml_frames=10000; paced_frames=6000; startup_runs=5
-  trend_seconds=20; trend_memory_seconds=60
+  trend_seconds=20; trend_memory_seconds=60; vbus_seconds=5
 else
   latency_frames=80000; mem_frames=1000000; uml_frames=30000; paced_frames=20000; startup_runs=10
-  trend_seconds=30; trend_memory_seconds=${BENCH_TREND_MEMORY_SECONDS:-600}
+  trend_seconds=30; trend_memory_seconds=${BENCH_TREND_MEMORY_SECONDS:-600}; vbus_seconds=10
 fi
 refresh_us=16667     # one refresh of a 60 Hz screen
 display=:95
 
 log() { echo "[bench] $*" >&2; }
-phases=",${BENCH_PHASES:-idle,latency,memory,startup,fullload,paced,trend,trendmemory},"
+phases=",${BENCH_PHASES:-idle,latency,memory,startup,fullload,paced,trend,trendmemory,vbus},"
 want() { [[ $phases == *",$1,"* ]]; }
 
 # ---- Build -------------------------------------------------------------------
@@ -84,6 +85,25 @@ wakeups() {
     total=$((total + ${n:-0}))
   done
   echo $total
+}
+
+# CPU time of each thread of a process: one line "tid name ns" per thread.
+thread_ns() {
+  local t ns name
+  for t in /proc/"$1"/task/*; do
+    read -r ns _ <"$t/schedstat" 2>/dev/null || continue
+    read -r name <"$t/comm" 2>/dev/null
+    echo "${t##*/} ${name// /_} $ns"
+  done
+}
+
+# thread_cost BEFORE AFTER SECONDS FRAMES: per thread that ran, "name/tid % us"
+# (% of a core over SECONDS, us per frame); threads without a name of their
+# own carry the process's.
+thread_cost() {
+  awk -v s="$3" -v n="$4" 'NR == FNR { before[$1] = $3; next }
+    { d = $3 - before[$1]; if (d > 0) printf "%s/%s %.2f %.2f\n", $2, $1, d / s / 1e7, d / n / 1000 }' \
+    "$1" "$2" | sort -k2 -nr
 }
 
 rss_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$1/status"; }
@@ -435,6 +455,46 @@ else
 fi
 fi
 
+# ---- Virtual bus: the host's and the viewer's CPU per thread ----------------------
+# The bench sender hosts the bus (its I/O thread serves the sender's own
+# connection and relays to the viewer), the viewer is a client; a paced stream
+# at 1,000 and 8,000 frames/s, one frame in four of the chosen identifier.
+vbus_threads=()
+if want vbus; then
+for rate in 1000 8000; do
+  log "vbus: $rate frames/s for $vbus_seconds s, sender hosting, viewer a client (offscreen)"
+  frames=$((rate * vbus_seconds))
+  if start_sender "$rate" "$chosen_every" && start_viewer "$out/vbus-$rate.log" "${offscreen[@]}"; then
+    sleep 2
+    thread_ns "$sender_pid" >"$out/vbus-$rate-sender.0"; thread_ns "$viewer_pid" >"$out/vbus-$rate-viewer.0"
+    t0=$(date +%s%N)
+    send "$frames"
+    thread_ns "$sender_pid" >"$out/vbus-$rate-sender.1"; thread_ns "$viewer_pid" >"$out/vbus-$rate-viewer.1"
+    t1=$(date +%s%N)
+    viewer_settled "$out/vbus-$rate.log"
+    stop_viewer
+    stop_sender
+    span=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }'); load=$(cut -d' ' -f1 /proc/loadavg)
+    thread_cost "$out/vbus-$rate-sender.0" "$out/vbus-$rate-sender.1" "$span" "$frames" >"$out/vbus-$rate-sender.cost"
+    thread_cost "$out/vbus-$rate-viewer.0" "$out/vbus-$rate-viewer.1" "$span" "$frames" >"$out/vbus-$rate-viewer.cost"
+    total() { awk '{ p += $2; u += $3 } END { printf "%.2f %% of a core (%.2f us/frame)", p, u }' "$1"; }
+    row "vbus $rate frames/s: viewer CPU (lost $(stat_of "$out/vbus-$rate.log" dropped), load $load)" \
+      "$(total "$out/vbus-$rate-viewer.cost")" "$([ "$rate" = 1000 ] && echo "<= 2 % of a core" || echo report)" \
+      "$(if [ "$rate" = 1000 ]; then verdict "$(awk '{ p += $2 } END { print (p <= 2.0) }' "$out/vbus-$rate-viewer.cost")"; else echo -; fi)"
+    io_us=$(awk '$1 ~ /^kolvar-can-io\// { print $3 }' "$out/vbus-$rate-sender.cost")
+    row "vbus $rate frames/s: sender (host) CPU" "$(total "$out/vbus-$rate-sender.cost")" "report" "-"
+    row "vbus $rate frames/s: host's I/O thread per frame" "${io_us:-0} us" \
+      "$([ "$rate" = 8000 ] && echo "<= 5 us" || echo report)" \
+      "$(if [ "$rate" = 8000 ]; then verdict "$(awk -v u="${io_us:-0}" 'BEGIN { print (u <= 5.0) }')"; else echo -; fi)"
+    while read -r name pct us; do vbus_threads+=("$rate viewer $name $pct $us"); done <"$out/vbus-$rate-viewer.cost"
+    while read -r name pct us; do vbus_threads+=("$rate sender $name $pct $us"); done <"$out/vbus-$rate-sender.cost"
+  else
+    stop_viewer; stop_sender
+    row "vbus $rate frames/s" "not measured" "see above" "MISSED"; broken=1
+  fi
+done
+fi
+
 # ---- Table -------------------------------------------------------------------------
 echo
 printf '| %-62s | %-36s | %-22s | %-6s |\n' "Measure" "Result" "Target" "Verdict"
@@ -457,6 +517,14 @@ if want paced && grep -q '^guest_done=ok' "$out/paced.txt" 2>/dev/null; then
          if (name == "idle") printf "  %-18s %-16s %6d ticks %8.1f wake-ups/s\n", name, t["name"], t["ticks"], t["wakeups"] / 10
          else printf "  %-18s %-16s %8.1f us %8.2f wake-ups\n", name, t["name"], t["ticks"] / tck * 1e6 / frames, t["wakeups"] / frames }' \
     "$out/paced.txt"
+fi
+if [ ${#vbus_threads[@]} -gt 0 ]; then
+  echo
+  echo "Virtual bus per thread (% of a core, us per frame):"
+  for t in "${vbus_threads[@]}"; do
+    read -r rate who name pct us <<<"$t"
+    printf '  %5s/s %-7s %-24s %6.2f %% %8.2f us\n' "$rate" "$who" "$name" "$pct" "$us"
+  done
 fi
 echo "Logs: $out"
 

@@ -54,7 +54,9 @@ void VirtualBusClient::connectToHost() {
 void VirtualBusClient::onConnected() {
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     lines_ = vbus::LineSplitter();
-    const std::string hello = "connect:" + channel_->info.interface + "\n";
+    // Frames the host has to skip for us are counted as dropped, not
+    // answered by closing the connection.
+    const std::string hello = "options:lostcount\nconnect:" + channel_->info.interface + "\n";
     socket_.write(hello.data(), static_cast<qint64>(hello.size()));
     socket_.flush();
     channel_->setLinkUp(true);
@@ -67,39 +69,48 @@ void VirtualBusClient::onDisconnected() {
 
 void VirtualBusClient::onReadyRead() {
     char chunk[kReadChunk];
+    batch_.clear();
+    uint64_t lost = 0;
     for (;;) {
         const qint64 got = socket_.read(chunk, sizeof chunk);
-        if (got <= 0) return;
+        if (got <= 0) break;
         const int64_t arrivalUs = steadyMicros();
-        batch_.clear();
         lines_.feed(
             chunk, static_cast<size_t>(got),
             [&](std::string_view line) {
                 Frame frame;
                 const vbus::Reject reason = vbus::parseFrame(line, frame);
-                if (reason != vbus::Reject::None) {
-                    VirtualBusServer::countRejected(reason);
+                if (reason == vbus::Reject::None) {
+                    frame.arrivalUs = arrivalUs;
+                    batch_.push_back(frame);
                     return;
                 }
-                frame.arrivalUs = arrivalUs;
-                batch_.push_back(frame);
+                if (uint64_t count = 0; vbus::parseLost(line, count)) {
+                    lost += count;
+                    return;
+                }
+                VirtualBusServer::countRejected(reason);
             },
             [] { VirtualBusServer::countRejected(vbus::Reject::TooLong); });
-        channel_->rx.pushBatch(batch_.data(), batch_.size());
     }
+    // Counted with the kernel's drops: the frames the host skipped for us.
+    if (lost > 0) channel_->rx.addDropped(lost);
+    channel_->rx.pushBatch(batch_.data(), batch_.size());
 }
 
 void VirtualBusClient::drainTx() {
     channel_->tx.takeAll(txBatch_);
-    for (const Frame& frame : txBatch_) write(frame);
-}
-
-void VirtualBusClient::write(const Frame& frame) {
-    if (socket_.state() != QAbstractSocket::ConnectedState) return;  // lost, as on a bus nobody listens to
-    out_ = sendPrefix_;
-    out_ += vbus::formatFrame(frame);
-    out_ += '\n';
+    // Lost, as on a bus nobody listens to, while not connected.
+    if (txBatch_.empty() || socket_.state() != QAbstractSocket::ConnectedState) return;
+    out_.clear();
+    for (const Frame& frame : txBatch_) {
+        out_ += sendPrefix_;
+        vbus::appendFrame(out_, frame);
+        out_ += '\n';
+    }
     socket_.write(out_.data(), static_cast<qint64>(out_.size()));
+    // To the system now, not on the next pass of the event loop.
+    socket_.flush();
 }
 
 void VirtualBusClient::flush() { socket_.flush(); }

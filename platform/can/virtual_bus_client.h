@@ -27,8 +27,8 @@ public:
 
     // Starts connecting; the link comes up once connected. A canStatus.
     int open();
-    // Writes every frame queued for sending; lost while not connected, as on
-    // a bus nobody listens to.
+    // Writes every frame queued for sending, in one write; lost while not
+    // connected, as on a bus nobody listens to.
     void drainTx();
     // Hands what the socket has buffered to the system without waiting.
     void flush();
@@ -38,7 +38,6 @@ private:
     void onConnected();
     void onDisconnected();
     void onReadyRead();
-    void write(const Frame& frame);
 
     std::shared_ptr<OpenChannel> channel_;
     QTcpSocket socket_;
@@ -47,7 +46,7 @@ private:
     std::string sendPrefix_;     // "canN:"
     std::vector<Frame> batch_;   // reused for every receive batch
     std::vector<Frame> txBatch_; // reused for every drain
-    std::string out_;            // reused for every write
+    std::string out_;            // reused for every drain's one write
 };
 
 }  // namespace kolvar::can

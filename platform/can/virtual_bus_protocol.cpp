@@ -24,6 +24,19 @@ bool parseDecimal(std::string_view digits, uint32_t max, uint32_t& value) {
     return true;
 }
 
+constexpr std::string_view kLostPrefix = "lost:";
+
+// Appends value in decimal without a temporary string.
+void appendDecimal(std::string& out, uint64_t value) {
+    char digits[20];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) out += digits[--count];
+}
+
 // "can" followed by a decimal number up to kMaxInterface.
 bool parseInterface(std::string_view text, int& interface) {
     if (text.substr(0, 3) != "can") return false;
@@ -83,17 +96,33 @@ Reject parseFrame(std::string_view text, Frame& frame) {
     return Reject::None;
 }
 
-std::string formatFrame(const Frame& frame) {
+void appendFrame(std::string& out, const Frame& frame) {
     const bool remote = (frame.flags & canMSG_RTR) != 0;
-    std::string text = std::to_string(static_cast<uint32_t>(frame.id));
-    text += '#';
-    if (frame.flags & canMSG_EXT) text += 'X';
-    if (remote) text += 'R';
-    text += '#';
+    appendDecimal(out, static_cast<uint32_t>(frame.id));
+    out += '#';
+    if (frame.flags & canMSG_EXT) out += 'X';
+    if (remote) out += 'R';
+    out += '#';
     const size_t dlc = frame.dlc > kMaxDataBytes ? kMaxDataBytes : frame.dlc;
     static constexpr uint8_t kZeros[kMaxDataBytes] = {};
-    appendHexBytes(text, remote ? kZeros : frame.data, dlc, HexCase::Lower);
+    appendHexBytes(out, remote ? kZeros : frame.data, dlc, HexCase::Lower);
+}
+
+std::string formatFrame(const Frame& frame) {
+    std::string text;
+    appendFrame(text, frame);
     return text;
+}
+
+bool parseLost(std::string_view line, uint64_t& count) {
+    if (line.substr(0, kLostPrefix.size()) != kLostPrefix) return false;
+    return text::parseDecimal(line.substr(kLostPrefix.size()), UINT64_MAX, count) == text::Decimal::Ok;
+}
+
+void appendLost(std::string& out, uint64_t count) {
+    out += kLostPrefix;
+    appendDecimal(out, count);
+    out += '\n';
 }
 
 Reject parseCommand(std::string_view line, Command& command) {
@@ -102,6 +131,11 @@ Reject parseCommand(std::string_view line, Command& command) {
     if (colon == std::string_view::npos) return Reject::UnknownCommand;
     const std::string_view head = line.substr(0, colon);
     const std::string_view rest = line.substr(colon + 1);
+    if (head == "options") {
+        if (rest != "lostcount") return Reject::UnknownCommand;
+        command.kind = Command::Kind::CountLost;
+        return Reject::None;
+    }
     if (head == "connect" || head == "disconnect") {
         if (!parseInterface(rest, command.interface)) return Reject::BadInterface;
         command.kind = head == "connect" ? Command::Kind::Connect : Command::Kind::Disconnect;

@@ -8,7 +8,11 @@
 //   connect:can0           subscribe to interface can0 (can0..can9999)
 //   disconnect:can0        unsubscribe
 //   can0:<frame>           send <frame> to every other client on can0
-// Host to client: <frame>, one a line.
+//   options:lostcount      (our clients only) frames the host cannot deliver
+//                          in time are skipped and counted instead of the
+//                          connection being closed; Qt's host ignores it
+// Host to client: <frame>, one a line; to a client that asked for the count,
+// also "lost:<N>" (N in decimal) before the first frame after N skipped ones.
 // <frame> = <identifier in decimal>#<flags>#<payload in hex>, flags a subset
 // of "X" (29-bit identifier) and "R" (remote frame; its payload is dlc zero
 // bytes). Examples: "512##0080008000000000", "305419896#X#", "2047#R#0000".
@@ -22,6 +26,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -48,11 +53,19 @@ const char* rejectText(Reject reason);
 
 // Parses "<id>#<flags>#<hex>" into frame (id, flags as canMSG_*, dlc, data).
 Reject parseFrame(std::string_view text, Frame& frame);
-// The frame as "<id>#<flags>#<hex>" (no line end).
+// Appends the frame as "<id>#<flags>#<hex>" (no line end); allocates only
+// when out has no room for kMaxLineLength more bytes.
+void appendFrame(std::string& out, const Frame& frame);
+// The frame as appendFrame writes it, in a string of its own.
 std::string formatFrame(const Frame& frame);
 
+// A line from the host "lost:<N>": true, with N in count. "lost:12" -> 12.
+bool parseLost(std::string_view line, uint64_t& count);
+// Appends "lost:<N>\n".
+void appendLost(std::string& out, uint64_t count);
+
 struct Command {
-    enum class Kind : uint8_t { Connect, Disconnect, Send } kind = Kind::Send;
+    enum class Kind : uint8_t { Connect, Disconnect, Send, CountLost } kind = Kind::Send;
     int interface = 0;  // the N of canN
     Frame frame;        // Send only
 };
@@ -61,7 +74,8 @@ Reject parseCommand(std::string_view line, Command& command);
 
 // Cuts a byte stream into lines with bounded memory: a line longer than
 // kMaxLineLength is reported once as TooLong and its remaining bytes are
-// skipped up to the next '\n'.
+// skipped up to the next '\n'. A line that arrives whole in one feed is
+// handed on where it lies; only a line split across feeds is copied.
 class LineSplitter {
 public:
     // Feeds bytes; calls onLine(std::string_view line) for each complete
@@ -69,31 +83,40 @@ public:
     // cut off.
     template <typename OnLine, typename OnTooLong>
     void feed(const char* data, size_t size, OnLine&& onLine, OnTooLong&& onTooLong) {
-        for (size_t i = 0; i < size; ++i) {
-            const char c = data[i];
-            if (c == '\n') {
-                if (!skipping_) {
-                    size_t length = length_;
-                    if (length > 0 && buffer_[length - 1] == '\r') --length;
-                    onLine(std::string_view(buffer_.data(), length));
+        const char* const end = data + size;
+        while (data < end) {
+            const auto* newline = static_cast<const char*>(std::memchr(data, '\n', static_cast<size_t>(end - data)));
+            const char* const stop = newline ? newline : end;
+            const size_t piece = static_cast<size_t>(stop - data);
+            if (!skipping_) {
+                if (length_ + piece > buffer_.size()) {
+                    skipping_ = true;
+                    length_ = 0;
+                    onTooLong();
+                } else if (newline && length_ == 0) {
+                    deliver(data, piece, onLine);
+                } else {
+                    std::memcpy(buffer_.data() + length_, data, piece);
+                    length_ += piece;
+                    if (newline) deliver(buffer_.data(), length_, onLine);
                 }
-                length_ = 0;
-                skipping_ = false;
-            } else if (skipping_) {
-                continue;
-            } else if (length_ == buffer_.size()) {
-                skipping_ = true;
-                length_ = 0;
-                onTooLong();
-            } else {
-                buffer_[length_++] = c;
             }
+            if (!newline) return;
+            length_ = 0;
+            skipping_ = false;
+            data = newline + 1;
         }
     }
     // Bytes of an unfinished line held now (0 while skipping one).
     size_t pending() const { return length_; }
 
 private:
+    template <typename OnLine>
+    static void deliver(const char* line, size_t length, OnLine& onLine) {
+        if (length > 0 && line[length - 1] == '\r') --length;
+        onLine(std::string_view(line, length));
+    }
+
     std::array<char, kMaxLineLength + 1> buffer_{};  // + 1 for a '\r'
     size_t length_ = 0;
     bool skipping_ = false;

@@ -19,6 +19,7 @@ std::array<std::atomic<uint64_t>, vbus::kRejectKinds> g_rejected{};
 std::atomic<uint64_t> g_disconnected{0};
 std::atomic<uint64_t> g_slowDropped{0};
 std::atomic<uint64_t> g_refused{0};
+std::atomic<uint64_t> g_skipped{0};
 std::atomic<uint64_t> g_held{0};
 std::atomic<uint64_t> g_heldPeak{0};
 
@@ -35,7 +36,15 @@ struct VirtualBusServer::Client {
     std::vector<int> interfaces;
     int rejectsInRow = 0;
     bool dropped = false;
+    bool countsLost = false;  // asked to have frames skipped and counted, not to be let go
+    bool skipping = false;    // its frames are skipped until its backlog is below resumeBelow
+    qint64 resumeBelow = 0;
+    uint64_t lost = 0;        // frames skipped since it was last told
+    std::string batch;        // frames for it from the read being relayed
     QTimer subscribeDeadline;
+
+    // Bytes not yet handed to the system for it.
+    qint64 backlog() const { return socket->bytesToWrite() + static_cast<qint64>(batch.size()); }
 
     bool subscribed(int interface) const {
         return std::find(interfaces.begin(), interfaces.end(), interface) != interfaces.end();
@@ -64,6 +73,7 @@ void VirtualBusServer::countRejected(vbus::Reject reason) {
 uint64_t VirtualBusServer::disconnectedClients() { return g_disconnected.load(std::memory_order_relaxed); }
 uint64_t VirtualBusServer::slowClientsDropped() { return g_slowDropped.load(std::memory_order_relaxed); }
 uint64_t VirtualBusServer::refusedClients() { return g_refused.load(std::memory_order_relaxed); }
+uint64_t VirtualBusServer::skippedFrames() { return g_skipped.load(std::memory_order_relaxed); }
 uint64_t VirtualBusServer::heldBytes() { return g_held.load(std::memory_order_relaxed); }
 uint64_t VirtualBusServer::heldBytesPeak() { return g_heldPeak.load(std::memory_order_relaxed); }
 
@@ -95,6 +105,8 @@ void VirtualBusServer::onNewConnection() {
         });
         raw->subscribeDeadline.start();
         connect(socket, &QTcpSocket::readyRead, this, [this, raw] { onReadyRead(raw); });
+        // Queued: a failed write in writeBatches() disconnects from inside
+        // its flush(), while the clients are being walked.
         connect(socket, &QTcpSocket::disconnected, this, [this, raw] {
             raw->dropped = true;
             auto it = std::find_if(clients_.begin(), clients_.end(),
@@ -110,7 +122,7 @@ void VirtualBusServer::onNewConnection() {
             gone->deleteLater();
             clients_.erase(it);
             boundHeldBytes();
-        });
+        }, Qt::QueuedConnection);
         clients_.push_back(std::move(client));
     }
 }
@@ -119,7 +131,7 @@ void VirtualBusServer::onReadyRead(Client* client) {
     char chunk[kReadChunk];
     while (!client->dropped) {
         const qint64 got = client->socket->read(chunk, sizeof chunk);
-        if (got <= 0) return;
+        if (got <= 0) break;
         client->lines.feed(
             chunk, static_cast<size_t>(got), [&](std::string_view line) {
                 if (!client->dropped) handleLine(client, line);
@@ -128,6 +140,7 @@ void VirtualBusServer::onReadyRead(Client* client) {
                 if (!client->dropped) reject(client, vbus::Reject::TooLong);
             });
     }
+    writeBatches();
 }
 
 void VirtualBusServer::handleLine(Client* client, std::string_view line) {
@@ -146,7 +159,13 @@ void VirtualBusServer::handleLine(Client* client, std::string_view line) {
         std::erase(client->interfaces, command.interface);
         break;
     case vbus::Command::Kind::Send:
-        relay(client, command.interface, vbus::formatFrame(command.frame) + '\n');
+        line_.clear();
+        vbus::appendFrame(line_, command.frame);
+        line_ += '\n';
+        relay(client, command.interface, line_);
+        break;
+    case vbus::Command::Kind::CountLost:
+        client->countsLost = true;
         break;
     }
 }
@@ -156,20 +175,59 @@ void VirtualBusServer::reject(Client* client, vbus::Reject reason) {
     if (++client->rejectsInRow >= kMaxRejectsInRow) drop(client);
 }
 
-void VirtualBusServer::relay(const Client* sender, int interface, const std::string& line) {
+void VirtualBusServer::relay(const Client* sender, int interface, std::string_view line) {
     for (const auto& client : clients_) {
         Client* target = client.get();
         if (target == sender || target->dropped || !target->subscribed(interface)) continue;
-        // A client that does not read would make its socket buffer grow
-        // without bound; it is let go instead.
-        if (target->socket->bytesToWrite() > kMaxBacklogBytes) {
-            g_slowDropped.fetch_add(1, std::memory_order_relaxed);
-            drop(target);
+        const qint64 backlog = target->backlog();
+        if (target->skipping) {
+            if (backlog >= target->resumeBelow) {
+                ++target->lost;
+                g_skipped.fetch_add(1, std::memory_order_relaxed);
+                continue;
+            }
+            target->skipping = false;
+            if (target->lost > 0) vbus::appendLost(target->batch, target->lost);
+            target->lost = 0;
+        } else if (backlog > kMaxBacklogBytes) {
+            // A client that does not read would make its socket buffer grow
+            // without bound: one that counts what it misses skips frames
+            // from here, any other is let go.
+            if (target->countsLost) {
+                target->skipping = true;
+                target->resumeBelow = kMaxBacklogBytes / 2;
+                ++target->lost;
+                g_skipped.fetch_add(1, std::memory_order_relaxed);
+            } else {
+                g_slowDropped.fetch_add(1, std::memory_order_relaxed);
+                drop(target);
+            }
             continue;
         }
-        target->socket->write(line.data(), static_cast<qint64>(line.size()));
+        target->batch.append(line);
+        batched_ += line.size();
     }
-    boundHeldBytes();
+    // Near the bound of all clients together the batch goes out now, so
+    // the bound is checked frame by frame.
+    if (held_ + batched_ > static_cast<uint64_t>(kMaxHeldBytes)) writeBatches();
+}
+
+void VirtualBusServer::writeBatches() {
+    bool wrote = false;
+    for (const auto& client : clients_) {
+        Client* target = client.get();
+        if (target->batch.empty()) continue;
+        if (!target->dropped && target->socket->state() == QAbstractSocket::ConnectedState) {
+            target->socket->write(target->batch.data(), static_cast<qint64>(target->batch.size()));
+            // Hands the batch to the system now rather than on the next
+            // pass of the event loop.
+            target->socket->flush();
+            wrote = true;
+        }
+        target->batch.clear();
+    }
+    batched_ = 0;
+    if (wrote) boundHeldBytes();
 }
 
 void VirtualBusServer::boundHeldBytes() {
@@ -180,16 +238,22 @@ void VirtualBusServer::boundHeldBytes() {
         if (client->dropped) continue;
         const qint64 waiting = client->socket->bytesToWrite();
         held += static_cast<uint64_t>(waiting);
-        if (waiting > most) {
+        // One that skips frames already holds no more than it does now.
+        if (waiting > most && !client->skipping) {
             most = waiting;
             slowest = client.get();
         }
     }
-    // One client at most per pass: each relay adds one line per client.
+    // One client at most per batch: a batch adds little to each client.
     if (held > static_cast<uint64_t>(kMaxHeldBytes) && slowest) {
-        g_slowDropped.fetch_add(1, std::memory_order_relaxed);
-        drop(slowest);
-        held -= static_cast<uint64_t>(most);
+        if (slowest->countsLost) {
+            slowest->skipping = true;
+            slowest->resumeBelow = most / 2;
+        } else {
+            g_slowDropped.fetch_add(1, std::memory_order_relaxed);
+            drop(slowest);
+            held -= static_cast<uint64_t>(most);
+        }
     }
     // Several hosts (ports) in one process add up.
     const uint64_t total = g_held.fetch_add(held - held_, std::memory_order_relaxed) + (held - held_);

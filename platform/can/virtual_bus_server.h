@@ -11,9 +11,16 @@
 // sends kMaxRejectsInRow rejected lines in a row, has not subscribed within
 // kSubscribeTimeoutMs, or reads too slowly: more than kMaxBacklogBytes wait
 // to be written to it, or it holds the most while all clients together hold
-// more than kMaxHeldBytes. At most kMaxClients are served; a connection
-// beyond is closed at once. Each of these is counted, and the memory a slow
-// client held is given back to the system once it is gone.
+// more than kMaxHeldBytes. A client that sent "options:lostcount" is kept
+// instead: its frames are skipped and counted until its backlog is below
+// half of kMaxBacklogBytes, and the count goes to it as "lost:<N>" before
+// the next frame. At most kMaxClients are served; a connection beyond is
+// closed at once. Each of these is counted, and the memory a slow client
+// held is given back to the system once it is gone.
+//
+// What one read from a client carries is relayed as a batch: each frame is
+// formatted once and appended to every subscriber's buffer, and each buffer
+// goes to its socket in one write at the end of the batch.
 
 #include "platform/can/virtual_bus_protocol.h"
 
@@ -24,6 +31,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 class QTcpSocket;
@@ -53,6 +62,8 @@ public:
     // connections closed at once because kMaxClients were served. [any-thread]
     static uint64_t slowClientsDropped();
     static uint64_t refusedClients();
+    // Frames skipped for clients that count them instead. [any-thread]
+    static uint64_t skippedFrames();
     // Bytes waiting to be written to clients, all hosts of the process
     // together: now (as of the last relay or disconnect) and the most ever.
     // [any-thread]
@@ -69,7 +80,9 @@ private:
     void onReadyRead(Client* client);
     void handleLine(Client* client, std::string_view line);
     void reject(Client* client, vbus::Reject reason);
-    void relay(const Client* sender, int interface, const std::string& line);
+    void relay(const Client* sender, int interface, std::string_view line);
+    // Writes every client's batch to its socket.
+    void writeBatches();
     void drop(Client* client);
     // Counts what the clients hold and lets go of the slowest while it is
     // over kMaxHeldBytes.
@@ -77,8 +90,10 @@ private:
 
     uint16_t port_;
     QTcpServer server_;
+    std::string line_;  // the frame being relayed, formatted once for all clients
     std::vector<std::unique_ptr<Client>> clients_;
     uint64_t held_ = 0;        // this host's share of heldBytes()
+    uint64_t batched_ = 0;     // bytes added to the clients' batches since they were written
     bool trimPending_ = false;  // a slow client's buffers are to be given back
 };
 

@@ -212,7 +212,9 @@ TEST(VirtualBusHost, HostileClientsAreDroppedAndCountedWhileTheStreamGoesOn) {
 // 50 clients that subscribe and never read, under a flood: each is let go
 // and counted, what the host holds for them stays under its bound and is
 // released when they are gone, and connections past the most it serves are
-// closed at once.
+// closed at once. One more stalled client asked for the count of what it
+// misses: it is kept, and once it reads, the frames it gets plus the count
+// it is told are all the frames sent.
 TEST(VirtualBusHost, ClientsThatNeverReadAreDroppedAndWhatTheyHoldIsBounded) {
     g_port = static_cast<uint16_t>(24000 + getpid() % 8000);
     setenv("KOLVAR_CAN_CHANNELS", "virtual", 1);
@@ -225,6 +227,20 @@ TEST(VirtualBusHost, ClientsThatNeverReadAreDroppedAndWhatTheyHoldIsBounded) {
     const uint64_t droppedBefore = VirtualBusServer::slowClientsDropped();
     const uint64_t refusedBefore = VirtualBusServer::refusedClients();
     const long residentBefore = residentKb();
+
+    // It sends a frame of its own after subscribing: once that arrives, the
+    // host has it subscribed.
+    const int counting = connectToBus();
+    ASSERT_GE(counting, 0);
+    ASSERT_TRUE(sendAll(counting, "options:lostcount\nconnect:can0\ncan0:1##\n"));
+    {
+        int32_t id = 0;
+        unsigned dlc = 0, flags = 0;
+        unsigned char bytes[8];
+        ASSERT_EQ(canReadWait(handle, &id, bytes, &dlc, &flags, nullptr, 5000), canOK);
+        ASSERT_EQ(id, 1);
+    }
+    const uint64_t skippedBefore = VirtualBusServer::skippedFrames();
 
     constexpr int kSleepers = 50;
     std::vector<int> sleepers;
@@ -240,13 +256,55 @@ TEST(VirtualBusHost, ClientsThatNeverReadAreDroppedAndWhatTheyHoldIsBounded) {
     };
     const unsigned char data[8] = {0xF0, 0xFF, 0x10, 0, 0, 0, 0, 0};
     const auto allDropped = [&] { return VirtualBusServer::slowClientsDropped() - droppedBefore >= kSleepers; };
-    for (int sent = 0; sent < 2'000'000 && !allDropped();) {
-        const int status = canWrite(handle, 0x200, data, 8, canMSG_STD);
-        if (status == canOK) ++sent;
-        else if (status == canERR_TXFULL) std::this_thread::sleep_for(1ms);
-        else FAIL() << "canWrite: " << status;
+    const auto skipped = [&] { return VirtualBusServer::skippedFrames() > skippedBefore; };
+    long sent = 0;
+    const auto send = [&] {
+        for (;;) {
+            const int status = canWrite(handle, 0x200, data, 8, canMSG_STD);
+            if (status == canOK) return ++sent, true;
+            if (status != canERR_TXFULL) return false;
+            std::this_thread::sleep_for(1ms);
+        }
+    };
+    while (sent < 2'000'000 && !(allDropped() && skipped())) {
+        ASSERT_TRUE(send());
     }
     EXPECT_TRUE(wait(allDropped)) << VirtualBusServer::slowClientsDropped() - droppedBefore;
+    ASSERT_TRUE(wait(skipped)) << "the counting client was never behind";
+
+    // It reads all it is sent; once it has caught up, the next frame
+    // brings its count.
+    long received = 0;
+    uint64_t lost = 0;
+    std::string pending;
+    const timeval readTimeout{0, 100'000};
+    setsockopt(counting, SOL_SOCKET, SO_RCVTIMEO, &readTimeout, sizeof readTimeout);
+    const auto readSome = [&] {
+        char chunk[1 << 16];
+        const ssize_t got = ::recv(counting, chunk, sizeof chunk, 0);
+        if (got <= 0) return false;
+        pending.append(chunk, static_cast<size_t>(got));
+        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+            if (pending.compare(0, 5, "lost:") == 0) lost += std::stoull(pending.substr(5, end - 5));
+            else ++received;
+        }
+        return true;
+    };
+    for (int quiet = 0; received + static_cast<long>(lost) < sent && quiet < 100;) {
+        if (readSome()) {
+            quiet = 0;
+        } else {
+            ++quiet;
+            if (lost == 0) {
+                ASSERT_TRUE(send());
+            }
+        }
+    }
+    std::printf("the counting client: %ld frames received, told %llu lost, of %ld sent\n", received,
+                static_cast<unsigned long long>(lost), sent);
+    EXPECT_GT(lost, 0u);
+    EXPECT_EQ(received + static_cast<long>(lost), sent) << received << " received, told " << lost << " lost";
+    ::close(counting);
     EXPECT_LE(VirtualBusServer::heldBytesPeak(), uint64_t{VirtualBusServer::kMaxHeldBytes + 64 * 1024});
     EXPECT_TRUE(wait([] { return VirtualBusServer::heldBytes() == 0; })) << VirtualBusServer::heldBytes();
     for (const int fd : sleepers) ::close(fd);
