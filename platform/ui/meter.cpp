@@ -33,6 +33,11 @@ bool UiMeter::setNumericValue(double value) {
     const double limited = std::clamp(value, minimum_, maximum_);
     if (limited == value_) return true;
     value_ = limited;
+    // Values come at up to screen rate; most of a stream's steps change
+    // nothing a user could see, and a repaint costs the main thread far more
+    // than this comparison.
+    const QPointF moved = needleTip(value_) - paintedTip_;
+    if (displayText() == paintedText_ && std::hypot(moved.x(), moved.y()) < 1.0) return true;
     update();
     announceReading();
     return true;
@@ -143,6 +148,14 @@ void UiMeter::paintNeedle(QPainter& painter) const {
     painter.restore();
 }
 
+QPointF UiMeter::needleTip(double value) const {
+    const double scale = dialRect_.width() / kLogicalWidth;
+    const double logicalHeight = dialRect_.height() / scale;
+    const QPointF pivot(kLogicalWidth / 2, logicalHeight + kPivotBelowFace);
+    const QPointF tip = pivot + onDial(kScaleRadius + 1, angleFor(value, minimum_, maximum_));
+    return (QPointF(dialRect_.topLeft()) + tip * scale) * devicePixelRatioF();
+}
+
 void UiMeter::paintEvent(QPaintEvent*) {
     countPaint();
     QPainter painter(this);
@@ -168,5 +181,7 @@ void UiMeter::paintEvent(QPaintEvent*) {
         painter.restore();
     }
 
-    paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed() || noValue());
+    paintedText_ = displayText();
+    paintedTip_ = needleTip(value_);
+    paintDigitalDisplay(painter, displayRect_, paintedText_, palette(), greyed() || noValue());
 }
