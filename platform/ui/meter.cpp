@@ -37,8 +37,12 @@ bool UiMeter::setNumericValue(double value) {
     // nothing a user could see, and a repaint costs the main thread far more
     // than this comparison.
     const QPointF moved = needleTip(value_) - paintedTip_;
-    if (displayText() == paintedText_ && std::hypot(moved.x(), moved.y()) < 1.0) return true;
-    update();
+    const bool needleMoves = std::hypot(moved.x(), moved.y()) >= 1.0;
+    if (!needleMoves && displayText() == paintedText_) return true;
+    // Only the digits changed: only their field is drawn and sent to the
+    // window system.
+    if (needleMoves) update();
+    else update(displayRect_);
     announceReading();
     return true;
 }
@@ -156,7 +160,7 @@ QPointF UiMeter::needleTip(double value) const {
     return (QPointF(dialRect_.topLeft()) + tip * scale) * devicePixelRatioF();
 }
 
-void UiMeter::paintEvent(QPaintEvent*) {
+void UiMeter::paintEvent(QPaintEvent* event) {
     countPaint();
     QPainter painter(this);
     const qreal ratio = devicePixelRatioF();
@@ -181,7 +185,8 @@ void UiMeter::paintEvent(QPaintEvent*) {
         painter.restore();
     }
 
+    // A paint of the digits' field alone leaves the needle where it was.
     paintedText_ = displayText();
-    paintedTip_ = needleTip(value_);
+    if (event->rect().contains(dialRect_)) paintedTip_ = needleTip(value_);
     paintDigitalDisplay(painter, displayRect_, paintedText_, palette(), greyed() || noValue());
 }
