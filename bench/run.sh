@@ -262,13 +262,15 @@ if start_sender "$latency_rate" "$chosen_every" &&
   stop_sender
   L=$out/latency.log
   p50=$(stat_of "$L" arrival_set_p50_us); p99=$(stat_of "$L" arrival_set_p99_us)
-  stale=$(stat_of "$L" stale_max_us); sets=$(stat_of "$L" meter_sets)
+  stale=$(stat_of "$L" stale_max_us); sets=$(stat_of "$L" meter_sets); taken=$(stat_of "$L" frames_taken)
   expected=$(((latency_frames + chosen_every - 1) / chosen_every))
-  # The worker's first read takes a frame that the next pass overwrites
-  # before showing it: one frame fewer may reach the meter.
-  row "Arrival -> meter value, p50 / p99 ($sets of $expected frames)" \
+  # The worker takes every frame (each goes to the trend and the recording)
+  # but shows only the newest it has at each wake-up, at most one a refresh:
+  # what must hold is that none is lost and the screen keeps up.
+  row "Arrival -> meter value, p50 / p99 (taken $taken of $expected, shown $sets)" \
     "$(awk -v a="$p50" -v b="$p99" 'BEGIN { printf "%.2f / %.2f ms", a / 1000, b / 1000 }')" \
-    "<= 1 / <= 5 ms" "$(verdict $((p50 >= 0 && p50 <= 1000 && p99 <= 5000 && sets >= expected - 1)))"
+    "<= 1 / <= 5 ms, all taken" \
+    "$(verdict $((p50 >= 0 && p50 <= 1000 && p99 <= 5000 && taken == expected)))"
   row "Value -> repaint, p50 / p99 / max" \
     "$(awk -v a="$(stat_of "$L" set_paint_p50_us)" -v b="$(stat_of "$L" set_paint_p99_us)" \
       -v c="$(stat_of "$L" set_paint_max_us)" 'BEGIN { printf "%.2f / %.2f / %.2f ms", a / 1000, b / 1000, c / 1000 }')" \
@@ -335,7 +337,7 @@ if want fullload; then
 log "full load: user-mode Linux, vcan0, $uml_frames frames per round"
 uml=$(command -v linux.uml || command -v linux || true)
 if [ -z "$uml" ]; then
-  row "Full load (user-mode Linux)" "not measured: no user-mode Linux" "<= 2 x candump" "MISSED"; broken=1
+  row "Full load (user-mode Linux)" "not measured: no user-mode Linux" "<= 0.1 x candump" "MISSED"; broken=1
 else
   TMPDIR=/dev/shm timeout 1200 "$uml" mem=1024M rootfstype=hostfs rootflags=/ rw \
     init="$root/bench/uml/fullload-guest.sh" BENCH_BIN="$bin" BENCH_OUT="$out" \
@@ -346,7 +348,7 @@ else
   field() { echo "$last" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
   if [ -z "$last" ] || ! grep -q '^guest_done=ok' "$F"; then
     row "Full load (user-mode Linux)" "not measured: $(grep guest_done "$F" 2>/dev/null || echo no result)" \
-      "<= 2 x candump" "MISSED"; broken=1
+      "<= 0.1 x candump" "MISSED"; broken=1
   else
     frames=$(field frames); tck=$(field tck)
     cd_us=$(awk -v t="$(field candump_ticks)" -v k="$tck" -v n="$frames" 'BEGIN { printf "%.1f", t / k * 1e6 / n }')
@@ -356,8 +358,8 @@ else
     expected=$(((frames + chosen_every - 1) / chosen_every))
     row "Full load: rate carried, candump lost none" \
       "$(field rate) frames/s ($(field candump_received)/$frames)" "report" "-"
-    row "Full load: CPU per frame, viewer / candump" "$vw_us / $cd_us us (x $ratio)" "<= 2 x candump" \
-      "$(verdict "$(awk -v r="$ratio" 'BEGIN { print (r <= 2.0) }')")"
+    row "Full load: CPU per frame, viewer / candump" "$vw_us / $cd_us us (x $ratio)" "<= 0.1 x candump" \
+      "$(verdict "$(awk -v r="$ratio" 'BEGIN { print (r <= 0.1) }')")"
     row "Full load: frames lost before the worker" \
       "dropped=$dropped, taken $taken of $expected" "dropped 0, all taken" \
       "$(verdict $((dropped == 0 && taken == expected)))"
@@ -376,7 +378,7 @@ log "paced: user-mode Linux, vcan0, $paced_frames frames per stream, real viewer
 uml=$(command -v linux.uml || command -v linux || true)
 P=$out/paced.txt
 if [ -z "$uml" ]; then
-  row "Paced streams (user-mode Linux)" "not measured: no user-mode Linux" "<= 1 x candump" "MISSED"; broken=1
+  row "Paced streams (user-mode Linux)" "not measured: no user-mode Linux" "<= 0.5 x candump" "MISSED"; broken=1
 else
   TMPDIR=/dev/shm timeout 1200 "$uml" mem=1024M rootfstype=hostfs rootflags=/ rw \
     init="$root/bench/uml/paced-guest.sh" BENCH_BIN="$build/app" BENCH_OUT="$out" \
@@ -384,7 +386,7 @@ else
     con=null con0=fd:0,fd:1 </dev/null >"$out/uml-paced-console.log" 2>&1
   if ! grep -q '^guest_done=ok' "$P" 2>/dev/null; then
     row "Paced streams (user-mode Linux)" "not measured: $(grep guest_done "$P" 2>/dev/null || echo no result)" \
-      "<= 1 x candump" "MISSED"; broken=1
+      "<= 0.5 x candump" "MISSED"; broken=1
   else
     kv() { echo "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
     idle=$(grep '^idle' "$P")
@@ -397,7 +399,7 @@ else
       cd_us=$(awk -v t="$(kv "$line" candump_ticks)" -v k="$tck" -v n="$frames" 'BEGIN { printf "%.1f", t / k * 1e6 / n }')
       vw_us=$(awk -v t="$(kv "$line" viewer_ticks)" -v k="$tck" -v n="$frames" 'BEGIN { printf "%.1f", t / k * 1e6 / n }')
       ratio=$(awk -v a="$vw_us" -v b="$cd_us" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "inf" }')
-      limit=1.0; [[ $name == full* ]] && limit=0.5
+      limit=0.5; [[ $name == full* ]] && limit=0.1
       row "Paced $name ($(kv "$line" rate) frames/s): viewer / candump" \
         "$vw_us / $cd_us us (x $ratio)" "<= $limit x candump" \
         "$(verdict "$(awk -v r="$ratio" -v l="$limit" 'BEGIN { print (r != "inf" && r <= l) }')")"

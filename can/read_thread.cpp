@@ -122,17 +122,23 @@ int KVCanReadThread(void*) {
         // can_id is read afresh on every pass, so a new identifier applies
         // from the next pass on.
         const int32_t wanted = can_id.load();
+        // Everything queued is taken in one go: every frame of can_id goes
+        // to the trend and the recording, and the buffer ends up holding the
+        // newest, which alone is shown.
+        bool took = false;
         unsigned dlc = 0;
-        stat = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr);
-        if (stat == canOK) {
+        while ((stat = canReadSpecificSkip(handle, wanted, data, &dlc, nullptr, nullptr)) == canOK) {
             takeAccepted(handle, wanted, dlc);
-            showBuffer();
+            took = true;
         }
-        if (stat == canOK || stat == canERR_NOMSG) {
-            // Returns at once while frames are queued; otherwise sleeps until
-            // a frame arrives, the bus goes off or a new identifier is chosen
-            // (the buffer, already shown, is unchanged meanwhile).
-            const int waited = canReadSync(handle, kSilentWaitMs);
+        if (took) showBuffer();
+        if (stat == canERR_NOMSG) {
+            // Sleeps until a frame arrives, the bus goes off or a new
+            // identifier is chosen (the buffer, already shown, is unchanged
+            // meanwhile). While frames stream it returns once per screen
+            // refresh, with the refresh's frames queued: nobody sees more.
+            const auto refresh = static_cast<unsigned long>(GetScreenRefreshMicros());
+            const int waited = canReadSyncPaced(handle, refresh, kSilentWaitMs);
             if (waited == canOK || waited == canERR_NOMSG) continue;
         }
         // The channel cannot deliver (off the bus, bad handle): keep showing

@@ -121,9 +121,24 @@ int canReadSpecificSkip(int handle, int32_t id, void* msg, unsigned* dlc, unsign
 // time-out, canERR_OFFBUS at once when the channel is or goes off the bus.
 int canReadSync(int handle, unsigned long timeoutMs);
 
-// Wakes every read waiting on the channel (canReadWait, canReadSync): each
-// returns canERR_NOMSG at once, or canOK when a frame is queued. Lets a
-// reader that sleeps until the next frame look at new settings.
+// canReadSync for a reader that takes everything queued each time it returns
+// and wants to wake at most once per `periodUs` (a screen refresh) while
+// frames stream. After a silence of a period or more, the first frame
+// returns at once. A frame that comes sooner after the last return canOK
+// starts a stream: the call then sleeps until a period has passed since that
+// return, without waking for frames (on SocketCAN they collect in the socket
+// and are read with one recvmmsg), and returns canOK with all of them
+// queued. A frame therefore waits at most one period to be returned. A
+// stream ends with a period that brings no frame. A wake-up (canWakeReads),
+// bus off or close ends every wait at once, as in canReadSync.
+// Example, period 16667 us, one frame a millisecond: the first returns at
+// once; then one return every 16.7 ms with about 16 frames queued.
+int canReadSyncPaced(int handle, unsigned long periodUs, unsigned long timeoutMs);
+
+// Wakes every read waiting on the channel (canReadWait, canReadSync,
+// canReadSyncPaced): each returns canERR_NOMSG at once, or canOK when a
+// frame is queued. Lets a reader that sleeps until the next frame look at
+// new settings.
 int canWakeReads(int handle);
 
 // Queues one frame for sending; never blocks. canERR_TXFULL when the

@@ -141,6 +141,13 @@ int DiscardTimer(int timerId);
 // next runs; returns 0, or UIE_NOT_INITIALISED before InitCVIRTE.
 int PostDeferredCall(DeferredCallbackPtr fn, void* data);
 
+// ---- Screen ------------------------------------------------------------------
+// [any-thread] Microseconds between two refreshes of the screen: from the
+// primary screen's refresh rate (30..240 Hz) once InitCVIRTE has run, else
+// those of a 60 Hz screen (16666). Lets a thread that feeds the panel do its
+// work once per refresh, which is as often as anyone can see it.
+int GetScreenRefreshMicros();
+
 // ---- Formatting -------------------------------------------------------------
 // [any-thread] Only the form Fmt(target, "%s<%s%i", text, integer) is
 // supported: target = text followed by the integer in decimal. `target` must

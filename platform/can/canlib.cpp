@@ -278,6 +278,46 @@ int canReadSync(int handle, unsigned long timeoutMs) {
     return channel->socketCan ? channel->socketCan->waitAny(timeoutMs) : channel->rx.waitAny(timeoutMs);
 }
 
+int canReadSyncPaced(int handle, unsigned long periodUs, unsigned long timeoutMs) {
+    auto channel = findChannel(handle);
+    if (!channel) return canERR_INVHANDLE;
+    SocketCanChannel* socket = channel->socketCan.get();
+    const auto waitQuietly = [&](int64_t micros) {
+        return socket ? socket->waitQuietly(micros) : channel->rx.waitQuietly(micros);
+    };
+    const int64_t period = static_cast<int64_t>(periodUs);
+    int status = canERR_NOMSG;
+    if (channel->pacedStream.load(std::memory_order_relaxed)) {
+        // Frames are streaming: sleep out the rest of the period without
+        // looking at them, then take what came, one wake-up per period.
+        const uint64_t interruptions = channel->rx.interruptions();
+        const int64_t left = channel->pacedReturnUs.load(std::memory_order_relaxed) + period -
+                             kolvar::steadyMicros();
+        status = waitQuietly(std::max<int64_t>(left, 0));
+        if (status == canERR_NOMSG) {
+            if (channel->rx.interruptions() != interruptions) return canERR_NOMSG;
+            channel->pacedStream.store(false, std::memory_order_relaxed);  // a period without frames
+        }
+    }
+    if (status == canERR_NOMSG) {
+        status = socket ? socket->waitAny(timeoutMs) : channel->rx.waitAny(timeoutMs);
+        if (status != canOK) return status;
+        int64_t now = kolvar::steadyMicros();
+        const int64_t early = channel->pacedReturnUs.load(std::memory_order_relaxed) + period - now;
+        if (early > 0) {
+            // Within a period of the last return: a stream has begun. The
+            // frames of the rest of the period collect before they are taken.
+            channel->pacedStream.store(true, std::memory_order_relaxed);
+            status = waitQuietly(early);
+            now = kolvar::steadyMicros();
+        }
+        if (status == canOK) channel->pacedReturnUs.store(now, std::memory_order_relaxed);
+        return status;
+    }
+    if (status == canOK) channel->pacedReturnUs.store(kolvar::steadyMicros(), std::memory_order_relaxed);
+    return status;
+}
+
 int canWakeReads(int handle) {
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;

@@ -39,6 +39,11 @@ struct OpenChannel {
     std::atomic<long> chosenBitRate{0};
     // canSETUP_ bits: what the last bus on could not do to the controller.
     std::atomic<int> setupDenied{0};
+    // The rhythm of canReadSyncPaced: when it last returned with frames
+    // (steadyMicros), and whether frames are coming as a stream, each within
+    // one period of the return before it.
+    std::atomic<int64_t> pacedReturnUs{0};
+    std::atomic<bool> pacedStream{false};
 
     // Whether the device is connected; set by the I/O thread.
     void setLinkUp(bool up) {

@@ -30,6 +30,7 @@ void RxQueue::busOff() {
         ring_.clear();
     }
     readable_.notify_all();
+    stateChanged_.notify_all();
 }
 
 void RxQueue::close() {
@@ -40,6 +41,7 @@ void RxQueue::close() {
         ring_.clear();
     }
     readable_.notify_all();
+    stateChanged_.notify_all();
 }
 
 void RxQueue::pushBatch(const Frame* frames, size_t count) {
@@ -124,6 +126,17 @@ int RxQueue::waitAny(unsigned long timeoutMs) {
     }
 }
 
+int RxQueue::waitQuietly(int64_t micros) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(micros);
+    std::unique_lock lock(mutex_);
+    const uint64_t interruptions = interruptions_.load(std::memory_order_relaxed);
+    stateChanged_.wait_until(lock, deadline, [&] {
+        return stateStatusLocked() != canOK || interruptions_.load(std::memory_order_relaxed) != interruptions;
+    });
+    if (int status = stateStatusLocked(); status != canOK) return status;
+    return ring_.empty() ? canERR_NOMSG : canOK;
+}
+
 int RxQueue::tryTake(Frame& out) {
     std::lock_guard lock(mutex_);
     if (int status = stateStatusLocked(); status != canOK) return status;
@@ -144,6 +157,7 @@ void RxQueue::interruptWaits() {
         interruptions_.fetch_add(1, std::memory_order_relaxed);
     }
     readable_.notify_all();
+    stateChanged_.notify_all();
 }
 
 }  // namespace kolvar::can

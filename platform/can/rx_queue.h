@@ -57,6 +57,11 @@ public:
     int takeSpecificSkip(int32_t id, Frame& out);
     // Waits up to timeoutMs for a queued frame without taking it.
     int waitAny(unsigned long timeoutMs);
+    // Waits `micros` whatever frames arrive meanwhile, so that they collect:
+    // only an interruption, bus off or close ends it early. Then canOK when a
+    // frame is queued, canERR_NOMSG when none is, or why the channel cannot
+    // deliver (canERR_OFFBUS, canERR_INVHANDLE).
+    int waitQuietly(int64_t micros);
     // takeWait and waitAny without waiting.
     int tryTake(Frame& out);
     int readyStatus() const;
@@ -92,6 +97,9 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable readable_;
+    // Told of bus off, close and interruptions only, so that a quiet wait is
+    // not woken by every frame.
+    std::condition_variable stateChanged_;
     FrameRing ring_;
     bool closed_ = false;
     std::atomic<bool> onBus_{false};

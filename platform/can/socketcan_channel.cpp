@@ -26,11 +26,6 @@ constexpr unsigned kBatch = 64;            // frames taken per recvmmsg()
 constexpr int kRebindRetryMs = 150;        // how often a deleted interface is looked for
 constexpr int kReceiveBufferBytes = 8 << 20;  // asked for; the kernel caps it at rmem_max
 constexpr unsigned long kLongestWaitMs = 24UL * 3600 * 1000;  // keeps deadlines in range
-// While frames keep coming, a wait first lets them collect this long, so that
-// a device sending one frame every millisecond costs one wake-up and one
-// recvmmsg() per few frames instead of per frame. The first frame after a
-// silence is taken at once.
-constexpr long long kGatherNs = 2'000'000;
 // How often the offset between the kernel's receive timestamps (wall clock)
 // and the steady clock is taken again, in microseconds of wall clock.
 constexpr int64_t kClockOffsetRefreshUs = 1'000'000;
@@ -210,7 +205,6 @@ void SocketCanChannel::pull() {
         if (received < 0) {
             if (errno == EINTR) continue;
             if (errno != EAGAIN && errno != EWOULDBLOCK) onSocketError(errno);
-            streaming_.store(false, std::memory_order_relaxed);
             return;
         }
         uint32_t kernelDrops = kernelDrops_;
@@ -239,7 +233,6 @@ void SocketCanChannel::pull() {
             else rx_.countErrorFrame(frames[i].can_id & CAN_ERR_MASK, frames[i].data[1]);
         }
         linkUp_.store(true, std::memory_order_relaxed);  // frames arrive: the interface is up
-        streaming_.store(received > 0, std::memory_order_relaxed);
         rx_.pushBatch(batch_.data(), batch_.size());
         // The option reports the socket's running total; what is new since
         // the last frame was lost ahead of the queue.
@@ -263,14 +256,6 @@ int SocketCanChannel::waitUntil(unsigned long timeoutMs, Ready ready) {
     // one recvmmsg() per batch. The clock is never read: ppoll() says how
     // long it slept.
     long long leftNs = static_cast<long long>(std::min(timeoutMs, kLongestWaitMs)) * kNsPerMs;
-    if (streaming_.load(std::memory_order_relaxed)) {
-        // Frames came at the last read: let the next few collect, waking
-        // early only for a wake-up (stop, bus off, new identifier).
-        leftNs -= waiter.sleep(std::min(leftNs, kGatherNs), false);
-        if (rx_.interruptions() != interruptions) return canERR_NOMSG;
-        pull();
-        if (int status = ready(); status != canERR_NOMSG) return status;
-    }
     while (leftNs > 0) {
         if (rx_.interruptions() != interruptions) return canERR_NOMSG;
         long long sliceNs = leftNs;
@@ -288,6 +273,18 @@ int SocketCanChannel::takeWait(Frame& out, unsigned long timeoutMs) {
 
 int SocketCanChannel::waitAny(unsigned long timeoutMs) {
     return waitUntil(timeoutMs, [&] { return rx_.readyStatus(); });
+}
+
+int SocketCanChannel::waitQuietly(int64_t micros) {
+    Waiter waiter(*this);
+    const uint64_t interruptions = rx_.interruptions();
+    // A wake-up left over from an earlier wait ends a sleep early: sleep on
+    // until the time is up or the wake-up was meant for this wait.
+    long long leftNs = micros * 1000;
+    while (leftNs > 0 && rx_.interruptions() == interruptions && rx_.onBus())
+        leftNs -= waiter.sleep(leftNs, false);
+    pull();
+    return rx_.readyStatus();
 }
 
 void SocketCanChannel::wakeWaiters() {

@@ -15,10 +15,11 @@
 // unbinds the socket; it is bound again by name, to the new index, as soon as
 // an interface of that name exists again.
 //
-// While frames keep arriving, a wait lets them collect for 2 ms before it
-// reads, so a paced stream costs one wake-up per few frames; a wake-up (bus
-// off, close, interruption) still ends the wait at once. Each frame's arrival
-// time is the kernel's receive timestamp, on the steady clock.
+// A reader that wants frames in batches waits quietly (waitQuietly): it
+// sleeps without the socket, so frames collect there, and then takes them
+// all at once; a wake-up (bus off, close, interruption) still ends the wait
+// at once. Each frame's arrival time is the kernel's receive timestamp, on
+// the steady clock.
 //
 // Every method is [any-thread].
 
@@ -53,6 +54,11 @@ public:
     // return canERR_NOMSG early when the queue's waits are interrupted.
     int takeWait(Frame& out, unsigned long timeoutMs);
     int waitAny(unsigned long timeoutMs);
+    // Sleeps `micros` without looking at the socket, ending early only for
+    // a wake-up, then moves what the socket holds into the queue: canOK when
+    // a frame is queued, canERR_NOMSG when none is, or why the channel cannot
+    // deliver.
+    int waitQuietly(int64_t micros);
     // Wakes every thread waiting in takeWait or waitAny so that it looks at
     // the queue's state again (bus off, close, interruption).
     void wakeWaiters();
@@ -91,7 +97,6 @@ private:
     std::vector<Frame> batch_;  // [pull]
     int64_t offsetTakenAtUs_ = 0;  // [pull] wall clock when wallToSteadyUs_ was taken
     int64_t wallToSteadyUs_ = 0;   // [pull] steady clock minus wall clock
-    std::atomic<bool> streaming_{false};  // the last read brought frames
     std::atomic<uint64_t> sendErrors_{0};
     std::atomic<uint64_t> shortReads_{0};
 

@@ -33,7 +33,16 @@ bool UiMeter::setNumericValue(double value) {
     const double limited = std::clamp(value, minimum_, maximum_);
     if (limited == value_) return true;
     value_ = limited;
-    update();
+    // Values come at up to screen rate; most of a stream's steps change
+    // nothing a user could see, and a repaint costs the main thread far more
+    // than this comparison.
+    const QPointF moved = needleTip(value_) - paintedTip_;
+    const bool needleMoves = std::hypot(moved.x(), moved.y()) >= 1.0;
+    if (!needleMoves && displayText() == paintedText_) return true;
+    // Only the digits changed: only their field is drawn and sent to the
+    // window system.
+    if (needleMoves) update();
+    else update(displayRect_);
     announceReading();
     return true;
 }
@@ -143,7 +152,15 @@ void UiMeter::paintNeedle(QPainter& painter) const {
     painter.restore();
 }
 
-void UiMeter::paintEvent(QPaintEvent*) {
+QPointF UiMeter::needleTip(double value) const {
+    const double scale = dialRect_.width() / kLogicalWidth;
+    const double logicalHeight = dialRect_.height() / scale;
+    const QPointF pivot(kLogicalWidth / 2, logicalHeight + kPivotBelowFace);
+    const QPointF tip = pivot + onDial(kScaleRadius + 1, angleFor(value, minimum_, maximum_));
+    return (QPointF(dialRect_.topLeft()) + tip * scale) * devicePixelRatioF();
+}
+
+void UiMeter::paintEvent(QPaintEvent* event) {
     countPaint();
     QPainter painter(this);
     const qreal ratio = devicePixelRatioF();
@@ -168,5 +185,8 @@ void UiMeter::paintEvent(QPaintEvent*) {
         painter.restore();
     }
 
-    paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed() || noValue());
+    // A paint of the digits' field alone leaves the needle where it was.
+    paintedText_ = displayText();
+    if (event->rect().contains(dialRect_)) paintedTip_ = needleTip(value_);
+    paintDigitalDisplay(painter, displayRect_, paintedText_, palette(), greyed() || noValue());
 }

@@ -40,11 +40,18 @@ private:
 
     void paintFace(QPainter& painter) const;
     void paintNeedle(QPainter& painter) const;
+    // Where the needle's tip lies for `value`, in device pixels of the widget.
+    QPointF needleTip(double value) const;
 
     double value_ = 0;
     double minimum_ = -100;
     double maximum_ = 100;
     int precision_ = 2;
+    // What the last paint showed: a new value that would draw the same
+    // digits and move the needle's tip by less than a pixel is kept without
+    // a repaint.
+    QString paintedText_;
+    QPointF paintedTip_{-1e9, -1e9};
     QElapsedTimer lastAnnounced_;
     bool announcePending_ = false;
 };

@@ -3,10 +3,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTimer>
-#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstdint>
@@ -15,6 +12,7 @@
 #include "platform/ui/control_widget.h"
 #include "platform/ui/panel_registry.h"
 #include "platform/ui/runtime.h"
+#include "platform/ui/screen_refresh.h"
 #include "platform/ui/wake_fd.h"
 
 namespace {
@@ -84,11 +82,7 @@ public:
     }
 
 private:
-    static int framePeriodMs() {
-        const QScreen* screen = QGuiApplication::primaryScreen();
-        const double rate = screen ? screen->refreshRate() : 60.0;
-        return static_cast<int>(1000.0 / std::clamp(rate, 30.0, 240.0));
-    }
+    static int framePeriodMs() { return screenRefreshMicros() / 1000; }
     void applyNow() {
         sinceLastBatch_.restart();
         if (applyPendingValues()) nextFrame_.start(framePeriodMs());

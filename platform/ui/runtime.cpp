@@ -5,6 +5,7 @@
 #include "platform/ui/accessible_controls.h"
 #include "platform/ui/deferred_calls.h"
 #include "platform/ui/pending_values.h"
+#include "platform/ui/screen_refresh.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -157,6 +158,7 @@ int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
         ui_runtime::reportError("a non-widget application object already exists");
         return 0;
     }
+    followScreenRefresh();
     if (!startValueHandOver() || !startDeferredCalls()) return 0;
     installAccessibleControls();
     nameTable = names;

@@ -134,6 +134,17 @@ TEST(RxQueue, WaitingReadersWakeForFramesBusOffInterruptionAndClose) {
     EXPECT_EQ(interrupted.get(), canERR_NOMSG);
     EXPECT_TRUE(queue.onBus());
 
+    // A quiet wait sleeps through arriving frames, so that they collect; an
+    // interruption (a stop, a new identifier) still ends it, frames queued.
+    auto quiet = std::async(std::launch::async, [&] { return queue.waitQuietly(10'000'000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    push(queue, {dataFrame(0x123, 7)});
+    EXPECT_EQ(quiet.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    queue.interruptWaits();
+    ASSERT_EQ(quiet.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(quiet.get(), canOK);
+    ASSERT_EQ(queue.tryTake(out), canOK);
+
     auto closedReader = std::async(std::launch::async, [&] { return queue.takeWait(out, 10000); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     queue.close();

@@ -230,6 +230,28 @@ TEST_F(WidgetsTest, DisplaysFormatTheirValues) {
     }
 }
 
+TEST_F(WidgetsTest, MeterRepaintsOnlyWhenWhatItShowsChanges) {
+    // Values arrive at screen rate; a step that changes only the last digit
+    // shown must reach the screen, one that changes nothing visible must not
+    // cost a repaint (its needle moves far less than a pixel).
+    const struct {
+        double from;
+        double to;
+        bool repaints;
+    } cases[] = {
+        {12.34, 12.35, true},
+        {12.34, 12.3449, false},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(SetCtrlVal(panel, NUMERICMETER1, c.from), 0);
+        QApplication::processEvents();
+        const std::uint64_t paintsBefore = uiPaintCount(panel, NUMERICMETER1);
+        ASSERT_EQ(SetCtrlVal(panel, NUMERICMETER1, c.to), 0);
+        QApplication::processEvents();
+        EXPECT_EQ(uiPaintCount(panel, NUMERICMETER1) > paintsBefore, c.repaints) << c.from << " -> " << c.to;
+    }
+}
+
 TEST_F(WidgetsTest, VisibilityTakesTheLabelAlong) {
     ASSERT_EQ(SetCtrlAttribute(panel, NUMERICMETER2, ATTR_VISIBLE, 1), 0);
     EXPECT_TRUE(uiControlWidget(panel, NUMERICMETER2)->isVisible());
