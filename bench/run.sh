@@ -87,6 +87,11 @@ wakeups() {
 }
 
 rss_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$1/status"; }
+# "anon A kB, file F kB": the resident size's private memory and its mapped
+# files (libraries, fonts), which the kernel may drop and read again
+rss_parts() {
+  awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } END { printf "anon %d kB, file %d kB", a, f }' "/proc/$1/status"
+}
 
 # value of key=... in the last stats line of a viewer log
 stat_of() { grep '^BENCH stats' "$1" | tail -1 | tr ' ' '\n' | sed -n "s/^$2=//p"; }
@@ -429,7 +434,7 @@ tm_log=$out/trend-memory.log
 if start_sender "$trend_memory_rate" 1 && start_viewer "$tm_log" "${offscreen[@]}" &&
    send $((trend_memory_rate * 30)) 120; then
   closed_kb=$(rss_kb "$viewer_pid")
-  trend_memory_lines+=("closed, after 30 s of frames: $closed_kb kB")
+  trend_memory_lines+=("closed, after 30 s of frames: $closed_kb kB ($(rss_parts "$viewer_pid"))")
   kill -USR2 "$viewer_pid"  # opens the trend
   before=$(grep -c '^sent' "$out/sender.log")
   echo $((trend_memory_rate * trend_memory_seconds)) >&3
@@ -439,19 +444,19 @@ if start_sender "$trend_memory_rate" 1 && start_viewer "$tm_log" "${offscreen[@]
     [ "$(grep -c '^sent' "$out/sender.log")" -gt "$before" ] && { sent_all=1; break; }
     if [ $((t % 60)) = 0 ]; then
       kb=$(rss_kb "$viewer_pid"); [ "$kb" -gt "$open_kb" ] && open_kb=$kb
-      trend_memory_lines+=("open $t s: $kb kB (+$((kb - closed_kb)) kB)")
+      trend_memory_lines+=("open $t s: $kb kB (+$((kb - closed_kb)) kB; $(rss_parts "$viewer_pid"))")
       log "${trend_memory_lines[-1]}"
     fi
   done
   sleep 1
   kb=$(rss_kb "$viewer_pid"); [ "$kb" -gt "$open_kb" ] && open_kb=$kb
   viewer_stats "$tm_log"
-  trend_memory_lines+=("open, at the end: $kb kB (+$((kb - closed_kb)) kB), $(stat_of "$tm_log" trend_samples) samples in $(stat_of "$tm_log" trend_held_kb) kB of blocks")
+  trend_memory_lines+=("open, at the end: $kb kB (+$((kb - closed_kb)) kB; $(rss_parts "$viewer_pid")), $(stat_of "$tm_log" trend_samples) samples in $(stat_of "$tm_log" trend_held_kb) kB of blocks")
   log "${trend_memory_lines[-1]}"
   kill -USR2 "$viewer_pid"  # closes it
   send $((trend_memory_rate * 10)) 60
   after_kb=$(rss_kb "$viewer_pid")
-  trend_memory_lines+=("closed again, after 10 s of frames: $after_kb kB ($((after_kb - closed_kb)) kB)")
+  trend_memory_lines+=("closed again, after 10 s of frames: $after_kb kB ($((after_kb - closed_kb)) kB; $(rss_parts "$viewer_pid"))")
   log "${trend_memory_lines[-1]}"
   stop_viewer
   stop_sender
