@@ -11,7 +11,9 @@
 //                              painted, prints "BENCH ready" when the worker
 //                              runs, a "BENCH stats ..." line on SIGUSR1, and
 //                              on SIGTERM or SIGINT the stats line and then
-//                              closes the panel like the user would.
+//                              closes the panel like the user would;
+//                              SIGUSR2 opens the trend window (TREND_BUTTON)
+//                              when it is closed and closes it when open.
 //   KOLVAR_BENCH_TIMING=1      times every frame (see viewer_probe.h).
 //   KOLVAR_BENCH_TREND=1       also opens the trend window (TREND_BUTTON).
 // Everything else (QT_QPA_PLATFORM, KOLVAR_CAN_CHANNELS) goes to the viewer.
@@ -33,6 +35,8 @@
 
 #include "app/KolvarCanView.h"
 #include "app/process_environment.h"
+#include "app/trend/trend_entry.h"
+#include "app/trend/trend_window.h"
 #include "bench/viewer_probe.h"
 #include "can/bus.h"
 #include "platform/canlib.h"
@@ -101,6 +105,7 @@ void printStats() {
     // from memory that malloc keeps after a burst.
     const struct mallinfo2 heap = mallinfo2();
     const ThreadSchedule worker = threadSchedule(f.workerThreadId);
+    const TrendWindow* trend = trendWindowIfOpen();
     std::printf(
         "BENCH stats frames_taken=%llu dropped=%lld meter_sets=%llu applied=%llu paints=%llu ui_paints=%llu "
         "arrival_set_p50_us=%lld arrival_set_p99_us=%lld arrival_set_max_us=%lld "
@@ -108,7 +113,7 @@ void printStats() {
         "set_paint_p50_us=%lld set_paint_p99_us=%lld set_paint_max_us=%lld "
         "stale_p99_us=%lld stale_max_us=%lld paint_interval_p50_us=%lld unknown_paints=%llu "
         "rss_kb=%ld heap_in_use_kb=%zu heap_held_kb=%zu "
-        "worker_run_us=%lld worker_wait_us=%lld worker_slices=%lld\n",
+        "worker_run_us=%lld worker_wait_us=%lld worker_slices=%lld trend_samples=%zu trend_held_kb=%zu\n",
         static_cast<unsigned long long>(f.framesTaken),
         droppedStatus == canOK ? static_cast<long long>(dropped) : -1LL,
         static_cast<unsigned long long>(f.meterSets),
@@ -128,7 +133,7 @@ void printStats() {
         static_cast<long long>(p::paintInterval().quantileMicros(0.5)),
         static_cast<unsigned long long>(f.paintsWithUnknownValue), residentKilobytes(),
         heap.uordblks / 1024, (heap.arena + heap.hblkhd) / 1024, worker.runMicros, worker.waitMicros,
-        worker.slices);
+        worker.slices, trend ? trend->samples().size() : size_t{0}, trend ? trend->samples().heldBytes() / 1024 : size_t{0});
     std::fflush(stdout);
 }
 
@@ -136,8 +141,20 @@ void closePanel() {
     if (QWidget* window = uiPanelWidget(panelHandle.load())) window->close();
 }
 
+// Opens the trend window as the user would, or closes a shown one.
+void toggleTrend() {
+    TrendWindow* trend = trendWindowIfOpen();
+    if (trend && trend->isVisible()) {
+        trend->close();
+        return;
+    }
+    auto* button = qobject_cast<QAbstractButton*>(uiControlWidget(panelHandle.load(), TREND_BUTTON));
+    if (button) button->click();
+    else std::fprintf(stderr, "kolvar-bench-viewer: no trend button on the panel\n");
+}
+
 void onSignal(int signo) {
-    const char code = signo == SIGUSR1 ? 'u' : 't';
+    const char code = signo == SIGUSR1 ? 'u' : signo == SIGUSR2 ? 'o' : 't';
     // Only an async-signal-safe write here; the main thread does the rest.
     [[maybe_unused]] const ssize_t n = write(signalPipe[1], &code, 1);
 }
@@ -151,7 +168,7 @@ bool installSignalPipe() {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signo : {SIGUSR1, SIGTERM, SIGINT}) {
+    for (int signo : {SIGUSR1, SIGUSR2, SIGTERM, SIGINT}) {
         if (sigaction(signo, &action, nullptr) != 0) {
             std::perror("sigaction");
             return false;
@@ -165,6 +182,10 @@ void listenForSignals() {
     QObject::connect(notifier, &QSocketNotifier::activated, [] {
         char code = 0;
         while (read(signalPipe[0], &code, 1) == 1) {
+            if (code == 'o') {
+                toggleTrend();
+                continue;
+            }
             printStats();
             if (code == 't') closePanel();
         }
@@ -212,11 +233,7 @@ void onPanelShown() {
         return;
     }
     button->click();
-    if (envIs("KOLVAR_BENCH_TREND", "1")) {
-        auto* trend = qobject_cast<QAbstractButton*>(uiControlWidget(panel, TREND_BUTTON));
-        if (trend) trend->click();
-        else std::fprintf(stderr, "kolvar-bench-viewer: no trend button on the panel\n");
-    }
+    if (envIs("KOLVAR_BENCH_TREND", "1")) toggleTrend();
     announceWhenRunning();
 }
 

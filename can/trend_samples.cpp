@@ -2,23 +2,44 @@
 #include "can/trend_samples.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "can/frame_format.h"
 
-TrendSamples::TrendSamples(size_t capacity) : micros_(capacity), words_(capacity), ids_(capacity) {
+namespace {
+unsigned blockShiftFor(size_t capacity, unsigned blockShift) {
+    const size_t whole = std::bit_ceil(std::max<size_t>(capacity, 1));
+    return std::min(blockShift, static_cast<unsigned>(std::countr_zero(whole)));
+}
+}  // namespace
+
+TrendSamples::TrendSamples(size_t capacity, unsigned blockShift)
+    : capacity_(std::max<size_t>(capacity, 1)),
+      blockShift_(blockShiftFor(capacity_, blockShift)),
+      blockMask_((size_t{1} << blockShift_) - 1),
+      blocks_((capacity_ + blockMask_) >> blockShift_) {
     marks_.reserve(kMaxMarks);
 }
 
 void TrendSamples::append(const TappedFrame& frame) {
     const ChannelWords words = decodeChannelWords(frame.data, byte_order);
-    if (count_ == micros_.size()) {
-        first_ = (first_ + 1) % micros_.size();
+    if (count_ == capacity_) {
+        first_ = first_ + 1 < capacity_ ? first_ + 1 : 0;
         --count_;
     }
     const size_t s = slot(count_);
-    micros_[s] = frame.arrivalMicros;
-    words_[s] = static_cast<uint32_t>(words.word1) | static_cast<uint32_t>(words.word2) << 16;
-    ids_[s] = static_cast<uint16_t>(frame.id & 0x7FF);
+    Block& block = blocks_[s >> blockShift_];
+    if (!block.micros) {
+        // Left uninitialised: a page is touched only when samples reach it.
+        const size_t n = blockMask_ + 1;
+        block.micros = std::make_unique_for_overwrite<int64_t[]>(n);
+        block.words = std::make_unique_for_overwrite<uint32_t[]>(n);
+        block.ids = std::make_unique_for_overwrite<uint16_t[]>(n);
+    }
+    const size_t o = offsetOf(s);
+    block.micros[o] = frame.arrivalMicros;
+    block.words[o] = static_cast<uint32_t>(words.word1) | static_cast<uint32_t>(words.word2) << 16;
+    block.ids[o] = static_cast<uint16_t>(frame.id & 0x7FF);
     ++count_;
 
     if (haveId_ && frame.id != lastId_) {
@@ -30,16 +51,26 @@ void TrendSamples::append(const TappedFrame& frame) {
 }
 
 void TrendSamples::clear() {
+    for (Block& block : blocks_) block = Block{};
     first_ = 0;
     count_ = 0;
     marks_.clear();
     haveId_ = false;
 }
 
+size_t TrendSamples::heldBytes() const {
+    const size_t taken = static_cast<size_t>(
+        std::count_if(blocks_.begin(), blocks_.end(), [](const Block& block) { return block.micros != nullptr; }));
+    return taken * ((blockMask_ + 1) * (sizeof(int64_t) + sizeof(uint32_t) + sizeof(uint16_t)));
+}
+
 TrendSample TrendSamples::at(size_t i) const {
     const size_t s = slot(i);
-    return {micros_[s], static_cast<uint16_t>(words_[s] & 0xFFFF), static_cast<uint16_t>(words_[s] >> 16),
-            ids_[s]};
+    const Block& block = blockOf(s);
+    const size_t o = offsetOf(s);
+    const uint32_t words = block.words[o];
+    return {block.micros[o], static_cast<uint16_t>(words & 0xFFFF), static_cast<uint16_t>(words >> 16),
+            block.ids[o]};
 }
 
 size_t TrendSamples::lowerBound(int64_t micros) const {
@@ -47,7 +78,8 @@ size_t TrendSamples::lowerBound(int64_t micros) const {
     size_t high = count_;
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
-        if (micros_[slot(middle)] < micros) low = middle + 1;
+        const size_t s = slot(middle);
+        if (blockOf(s).micros[offsetOf(s)] < micros) low = middle + 1;
         else high = middle;
     }
     return low;
@@ -55,7 +87,7 @@ size_t TrendSamples::lowerBound(int64_t micros) const {
 
 std::vector<IdentifierMark> TrendSamples::marks() const {
     std::vector<IdentifierMark> held;
-    const int64_t oldest = count_ ? micros_[slot(0)] : INT64_MAX;
+    const int64_t oldest = count_ ? at(0).micros : INT64_MAX;
     for (const IdentifierMark& mark : marks_)
         if (mark.micros >= oldest) held.push_back(mark);
     return held;

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the trend holds: the accepted frames' arrival times and channel words
-// in a ring allocated once, oldest overwritten when full, and the places
-// where the identifier changed. Plain C++, no Qt. [main-thread]
+// in a ring of fixed capacity, oldest overwritten when full, and the places
+// where the identifier changed. The ring's storage comes in blocks taken as
+// samples arrive, so it holds about what the data needs (a device sending
+// 100 frames/s fills one block in ten minutes), and clear() gives the blocks
+// back. Plain C++, no Qt. [main-thread]
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "can/frame_tap.h"
@@ -26,19 +30,27 @@ struct IdentifierMark {
 class TrendSamples {
 public:
     // 10 minutes at 8,333 frames/s, more than a 1 Mbit/s bus carries of
-    // 8-byte frames; 14 bytes a sample (about 70 MB, touched as it fills).
+    // 8-byte frames; 14 bytes a sample (about 70 MB when full).
     static constexpr size_t kDefaultCapacity = 5'000'000;
+    // 64 Ki samples a block (896 KiB): 65 s at 1,000 frames/s.
+    static constexpr unsigned kDefaultBlockShift = 16;
     static constexpr size_t kMaxMarks = 256;
 
-    explicit TrendSamples(size_t capacity = kDefaultCapacity);
+    // Blocks hold 2^blockShift samples, or the capacity rounded up to a power
+    // of two when that is less. Example: capacity 10, blockShift 2 -> three
+    // blocks of 4, the last one half used.
+    explicit TrendSamples(size_t capacity = kDefaultCapacity, unsigned blockShift = kDefaultBlockShift);
 
     // Decodes the frame's words (the program's byte order) and appends them.
     // A frame whose identifier differs from the previous frame's adds a mark.
     void append(const TappedFrame& frame);
+    // Forgets every sample and mark and frees the blocks.
     void clear();
 
     size_t size() const { return count_; }
-    size_t capacity() const { return micros_.size(); }
+    size_t capacity() const { return capacity_; }
+    // Bytes of the blocks taken so far.
+    size_t heldBytes() const;
     // Sample i, counted from the oldest held.
     TrendSample at(size_t i) const;
     // Index of the first sample arriving at or after `micros` (size() if none).
@@ -49,16 +61,26 @@ public:
     std::vector<IdentifierMark> marks() const;
 
 private:
+    struct Block {
+        std::unique_ptr<int64_t[]> micros;
+        std::unique_ptr<uint32_t[]> words;  // word1 | word2 << 16
+        std::unique_ptr<uint16_t[]> ids;    // each sample's identifier, for the export
+    };
+
     // i < capacity(): one compare instead of a division, as decimation calls
-    // this for every sample in view.
+    // this for every sample in view; the block and the place in it are then
+    // a shift and a mask.
     size_t slot(size_t i) const {
         const size_t s = first_ + i;
-        return s < micros_.size() ? s : s - micros_.size();
+        return s < capacity_ ? s : s - capacity_;
     }
+    const Block& blockOf(size_t s) const { return blocks_[s >> blockShift_]; }
+    size_t offsetOf(size_t s) const { return s & blockMask_; }
 
-    std::vector<int64_t> micros_;
-    std::vector<uint32_t> words_;  // word1 | word2 << 16
-    std::vector<uint16_t> ids_;    // each sample's identifier, for the export
+    size_t capacity_;
+    unsigned blockShift_;
+    size_t blockMask_;
+    std::vector<Block> blocks_;  // empty ones not yet taken
     size_t first_ = 0;
     size_t count_ = 0;
     std::vector<IdentifierMark> marks_;

@@ -14,6 +14,9 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "app/trend/trend_chart.h"
 #include "app/trend/trend_clock.h"
@@ -146,13 +149,30 @@ void TrendWindow::openOrRaise() {
     show();
     raise();
     activateWindow();
+    // A window opened again shows at once that it starts empty.
+    redraw();
 }
 
 void TrendWindow::closeEvent(QCloseEvent* event) {
     trendTap().close();
     timer_->stop();
     if (recorder_.recording()) stopRecording();
+    forgetSamples();
     event->accept();
+}
+
+void TrendWindow::forgetSamples() {
+    // An export under way writes its own copy; the recording has stopped.
+    samples_.clear();
+    view_ = TrendView();
+    measure_->clear();
+    lastRedrawMicros_ = 0;
+#ifdef __GLIBC__
+    // glibc keeps freed blocks that came from its heap rather than from
+    // mmap (after the first free it serves blocks of this size from the
+    // heap); give their pages back.
+    malloc_trim(0);
+#endif
 }
 
 QString TrendWindow::message() const { return message_->text(); }

@@ -8,7 +8,8 @@
 // (the chart with a caption). Esc and Ctrl+W close it. It keeps the
 // desktop's palette, light or dark. While it is open it collects
 // the receive worker's accepted frames from trendTap(); closed, it collects
-// nothing and any recording stops. [main-thread]
+// nothing, any recording stops and the samples are forgotten, their memory
+// given back: it opens again empty. [main-thread]
 
 #include <QWidget>
 #include <memory>
@@ -74,6 +75,9 @@ private:
     void showMessage(const QString& text);
     // The message at a recording's end: what the file holds, what was lost.
     void showRecordingEnd();
+    // Empties the samples, the view and the measuring, and gives the
+    // samples' memory back to the system.
+    void forgetSamples();
 
     TrendSamples samples_;
     TrendView view_;

@@ -115,6 +115,29 @@ TEST(TrendViewTest, MovingWindowMatchesAFreshDecimation) {
     }
 }
 
+// A ring of 10 in blocks of 4 (the last one half used), filled past its
+// capacity twice over: the oldest are overwritten across the block edges,
+// the search finds every sample, and after clear() the blocks are taken again.
+TEST(TrendSamplesTest, RingWrapsAndSearchesAcrossBlockEdges) {
+    TrendSamples samples(10, 2);
+    for (int round = 0; round < 2; ++round) {
+        for (int k = 0; k < 23; ++k) samples.append(frameAt(10 * k, k));
+        ASSERT_EQ(samples.size(), 10u);
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const int k = 13 + static_cast<int>(i);
+            EXPECT_EQ(samples.at(i).micros, 10 * k) << "sample " << i;
+            EXPECT_EQ(samples.at(i).word1 >> 4, k) << "sample " << i;
+            EXPECT_EQ(samples.lowerBound(10 * k), i);
+            EXPECT_EQ(samples.lowerBound(10 * k - 5), i);
+        }
+        EXPECT_EQ(samples.lowerBound(0), 0u);
+        EXPECT_EQ(samples.lowerBound(1000), 10u);
+        samples.clear();
+        EXPECT_EQ(samples.size(), 0u);
+        EXPECT_EQ(samples.lowerBound(0), 0u);
+    }
+}
+
 TEST(TrendSamplesTest, MarksWhereTheIdentifierChangedAndGapsWhereTheDeviceWasSilent) {
     TrendSamples samples(16);
     samples.append(frameAt(0, 1, 0, 0x200));
