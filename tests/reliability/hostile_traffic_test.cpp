@@ -85,7 +85,9 @@ TEST_F(HostileTraffic, OnlyFramesOfTheChosenIdentifierReachTheMeters) {
     // queue kept reached the worker, and the meters showed them.
     EXPECT_GE(audit.specificTaken + dropped, static_cast<std::uint64_t>(marked)) << describe(audit);
     EXPECT_LE(audit.specificTaken, static_cast<std::uint64_t>(marked)) << describe(audit);
-    EXPECT_GT(audit.passesByPredicate, 100u) << describe(audit);
+    // The worker shows the newest frame at most once a screen refresh, so a
+    // run of several seconds gives dozens of checked passes, not one a frame.
+    EXPECT_GT(audit.passesByPredicate, 20u) << describe(audit);
     // What the panel shows at the end passed the same check.
     EXPECT_EQ(doubleValue(NUMERICMETER1), expectedMeterValue(intValue(NUMERIC_CH1_RAW)));
     EXPECT_EQ(doubleValue(NUMERICMETER2), expectedMeterValue(intValue(NUMERIC_CH2_RAW)));
