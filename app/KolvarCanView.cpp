@@ -13,7 +13,7 @@
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 #include "platform/userint.h"
 
 int debug = 0;

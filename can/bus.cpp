@@ -9,7 +9,7 @@
 #include "can/hardware.h"
 #include "can/lost_frames.h"
 #include "can/read_thread.h"
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 #include "platform/vxlapi.h"

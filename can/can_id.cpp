@@ -3,7 +3,7 @@
 
 #include "can/identifier.h"
 #include "can/read_thread.h"
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 #include "panel/panel_contract.h"
 #include "platform/userint.h"
 

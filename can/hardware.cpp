@@ -7,7 +7,7 @@
 
 #include "panel/panel_contract.h"
 #include "can/bus.h"
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 #include "platform/vxlapi.h"

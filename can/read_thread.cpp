@@ -11,11 +11,11 @@
 #include "panel/panel_contract.h"
 #include "can/accepted_frames.h"
 #include "can/bus.h"
-#include "can/bus_status.h"
+#include "app/status/bus_status.h"
 #include "can/can_id.h"
 #include "can/frame_format.h"
 #include "can/frame_tap.h"
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 

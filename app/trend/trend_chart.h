@@ -19,7 +19,7 @@
 #include <QPointF>
 #include <vector>
 
-#include "can/decimate.h"
+#include "capture/decimate.h"
 
 class QLineSeries;
 class QValueAxis;

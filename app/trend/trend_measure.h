@@ -14,7 +14,7 @@
 #include <QStringList>
 #include <cstdint>
 
-#include "can/trend_stats.h"
+#include "capture/trend_stats.h"
 
 class QLabel;
 class QTableWidget;

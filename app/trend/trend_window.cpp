@@ -22,9 +22,9 @@
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/frame_tap.h"
-#include "can/log_lines.h"
+#include "capture/log_lines.h"
 #include "can/lost_frames.h"
-#include "can/trend_csv.h"
+#include "capture/trend_csv.h"
 #include "platform/canlib.h"
 
 namespace {

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "can/decimate.h"
-#include "can/file_job.h"
-#include "can/recorder.h"
-#include "can/trend_samples.h"
+#include "capture/decimate.h"
+#include "capture/file_job.h"
+#include "capture/recorder.h"
+#include "capture/trend_samples.h"
 
 class QComboBox;
 class QLabel;

@@ -25,7 +25,7 @@
 #include "app/trend/trend_entry.h"
 #include "app/trend/trend_window.h"
 #include "can/bus.h"
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 #include "platform/ui/qt_access.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 
 #include "platform/base/steady_clock.h"
 
@@ -8,7 +8,7 @@
 
 #include "can/accepted_frames.h"
 #include "can/bus.h"
-#include "can/bus_status.h"
+#include "app/status/bus_status.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
 #include "can/lost_frames.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/decimate.h"
+#include "capture/decimate.h"
 
 #include <algorithm>
 

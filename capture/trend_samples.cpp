@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/trend_samples.h"
+#include "capture/trend_samples.h"
 
 #include <algorithm>
 

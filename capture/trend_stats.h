@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "can/trend_samples.h"
+#include "capture/trend_samples.h"
 
 struct ChannelStats {
     double min = 0, max = 0, mean = 0, stddev = 0, rms = 0;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/trend_csv.h"
+#include "capture/trend_csv.h"
 
-#include "can/line_file.h"
-#include "can/log_lines.h"
+#include "capture/line_file.h"
+#include "capture/log_lines.h"
 
 bool writeTrendCsv(const std::string& path, const std::vector<TrendSample>& samples,
                    std::string* error, int cancelFd) {

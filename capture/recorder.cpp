@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/recorder.h"
+#include "capture/recorder.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "can/frame_tap.h"
-#include "can/line_file.h"
-#include "can/log_lines.h"
+#include "capture/line_file.h"
+#include "capture/log_lines.h"
 #include "can/lost_frames.h"
 #include "can/lost_frames.h"
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "can/file_job.h"
+#include "capture/file_job.h"
 
 class Recorder {
 public:

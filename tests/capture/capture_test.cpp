@@ -17,13 +17,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "can/decimate.h"
+#include "capture/decimate.h"
 #include "can/frame_tap.h"
-#include "can/log_lines.h"
-#include "can/recorder.h"
-#include "can/trend_csv.h"
-#include "can/trend_samples.h"
-#include "can/trend_stats.h"
+#include "capture/log_lines.h"
+#include "capture/recorder.h"
+#include "capture/trend_csv.h"
+#include "capture/trend_samples.h"
+#include "capture/trend_stats.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "can/trend_samples.h"
+#include "capture/trend_samples.h"
 
 // Writes the header and one row per sample, times counted from the first
 // sample. False, with the reason in *error, when the file cannot be written

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/log_lines.h"
+#include "capture/log_lines.h"
 
 #include <algorithm>
 #include <cinttypes>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/file_job.h"
+#include "capture/file_job.h"
 
 #include <csignal>
 #include <cstdint>

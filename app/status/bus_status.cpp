@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/bus_status.h"
+#include "app/status/bus_status.h"
 
 #include <cstdio>
 

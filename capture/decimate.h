@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "can/trend_samples.h"
+#include "capture/trend_samples.h"
 
 struct ChannelColumn {
     int first, last, min, max;  // readings 0..4095

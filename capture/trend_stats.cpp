@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/trend_stats.h"
+#include "capture/trend_stats.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-#include "can/decimate.h"
+#include "capture/decimate.h"
 #include "can/frame_format.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/line_file.h"
+#include "capture/line_file.h"
 
 #include <cerrno>
 #include <cstring>
