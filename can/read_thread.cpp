@@ -11,11 +11,10 @@
 #include "panel/panel_contract.h"
 #include "can/accepted_frames.h"
 #include "can/bus.h"
-#include "app/status/bus_status.h"
 #include "can/can_id.h"
 #include "can/frame_format.h"
 #include "can/frame_tap.h"
-#include "app/status/status_line.h"
+#include "can/measurement_events.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 
@@ -55,7 +54,7 @@ void pauseAfterFailure() {
 // Counts a frame of `wanted` just taken into the buffer and hands it to the
 // trend and the recording, all at its arrival time: the channel stamped it
 // on the way in, so no clock is read per frame. A frame that makes values
-// live (or one channel stale) asks the status line to redraw the marks now.
+// live (or one channel stale) is told at once, for the marks to follow.
 void takeAccepted(int handle, int32_t wanted, unsigned dlc) {
     int64_t arrivalUs = 0;
     const bool stamped = canGetLastArrivalMicros(handle, &arrivalUs) == canOK && arrivalUs > 0;
@@ -63,7 +62,7 @@ void takeAccepted(int handle, int32_t wanted, unsigned dlc) {
     bufferHoldsFrame.store(true, std::memory_order_relaxed);
     const AcceptedFrame before = acceptedFrames.last();
     acceptedFrames.record(wanted, dlc, arrivalUs / 1000);
-    if (freshnessChanges(before, wanted, dlc, arrivalUs / 1000)) NudgeBusStatusLine();
+    if (freshnessChanges(before, wanted, dlc, arrivalUs / 1000)) notifyMeasurementChanged();
     tapAcceptedFrame(arrivalUs, wanted, dlc, data, CanConnectedChannel());
 }
 
