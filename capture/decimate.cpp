@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace kolvar::capture {
+
 namespace {
 // Adds the samples from `firstColumn` on to columns that start out empty
 // from there.
@@ -60,3 +62,5 @@ void TrendView::update(const TrendSamples& samples, int64_t fromMicros, int64_t 
     held_ = samples.size();
     newest_ = samples.size() ? samples.at(samples.size() - 1).micros : 0;
 }
+
+}  // namespace kolvar::capture

@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+namespace kolvar::capture {
+
 bool LineFile::open(const std::string& path, int cancelFd) {
     close();
     error_.clear();
@@ -86,3 +88,5 @@ void LineFile::fail(int errorNumber) {
 void LineFile::fail(const char* reason) {
     if (error_.empty()) error_ = reason;
 }
+
+}  // namespace kolvar::capture

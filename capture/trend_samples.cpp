@@ -3,30 +3,31 @@
 
 #include <algorithm>
 
-#include "can/frame_format.h"
 
-TrendSamples::TrendSamples(size_t capacity) : micros_(capacity), words_(capacity), ids_(capacity) {
+namespace kolvar::capture {
+
+TrendSamples::TrendSamples(WordScale scale, size_t capacity)
+    : scale_(scale), micros_(capacity), words_(capacity), ids_(capacity) {
     marks_.reserve(kMaxMarks);
 }
 
-void TrendSamples::append(const TappedFrame& frame) {
-    const ChannelWords words = decodeChannelWords(frame.data, byte_order);
+void TrendSamples::append(int64_t micros, int32_t id, uint16_t word1, uint16_t word2) {
     if (count_ == micros_.size()) {
         first_ = (first_ + 1) % micros_.size();
         --count_;
     }
     const size_t s = slot(count_);
-    micros_[s] = frame.arrivalMicros;
-    words_[s] = static_cast<uint32_t>(words.word1) | static_cast<uint32_t>(words.word2) << 16;
-    ids_[s] = static_cast<uint16_t>(frame.id & 0x7FF);
+    micros_[s] = micros;
+    words_[s] = static_cast<uint32_t>(word1) | static_cast<uint32_t>(word2) << 16;
+    ids_[s] = static_cast<uint16_t>(id & 0x7FF);
     ++count_;
 
-    if (haveId_ && frame.id != lastId_) {
+    if (haveId_ && id != lastId_) {
         if (marks_.size() == kMaxMarks) marks_.erase(marks_.begin());
-        marks_.push_back({frame.arrivalMicros, frame.id});
+        marks_.push_back({micros, id});
     }
     haveId_ = true;
-    lastId_ = frame.id;
+    lastId_ = id;
 }
 
 void TrendSamples::clear() {
@@ -60,3 +61,5 @@ std::vector<IdentifierMark> TrendSamples::marks() const {
         if (mark.micros >= oldest) held.push_back(mark);
     return held;
 }
+
+}  // namespace kolvar::capture

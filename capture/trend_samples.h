@@ -2,13 +2,19 @@
 #pragma once
 // What the trend holds: the accepted frames' arrival times and channel words
 // in a ring allocated once, oldest overwritten when full, and the places
-// where the identifier changed. Plain C++, no Qt. [main-thread]
+// where the identifier changed. It takes decoded words, not frames: the code
+// that feeds it decodes them, and gives the scale that turns a word into the
+// value shown. Plain C++, no Qt. [main-thread]
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "can/frame_tap.h"
+
+namespace kolvar::capture {
+
+// A channel word (0..65535) as the value shown, e.g. -100.0 .. +100.0.
+using WordScale = double (*)(int32_t word);
 
 struct TrendSample {
     int64_t micros;  // arrival time, CLOCK_MONOTONIC
@@ -30,15 +36,19 @@ public:
     static constexpr size_t kDefaultCapacity = 5'000'000;
     static constexpr size_t kMaxMarks = 256;
 
-    explicit TrendSamples(size_t capacity = kDefaultCapacity);
+    explicit TrendSamples(WordScale scale, size_t capacity = kDefaultCapacity);
 
-    // Decodes the frame's words (the program's byte order) and appends them.
-    // A frame whose identifier differs from the previous frame's adds a mark.
-    void append(const TappedFrame& frame);
+    // Appends a frame of `id` arriving at `micros` (CLOCK_MONOTONIC, never
+    // before the previous one) with its two channel words. A frame whose
+    // identifier differs from the previous frame's adds a mark.
+    void append(int64_t micros, int32_t id, uint16_t word1, uint16_t word2);
     void clear();
 
     size_t size() const { return count_; }
     size_t capacity() const { return micros_.size(); }
+    // A word as the value shown, by the scale given at construction.
+    double value(uint16_t word) const { return scale_(word); }
+    WordScale scale() const { return scale_; }
     // Sample i, counted from the oldest held.
     TrendSample at(size_t i) const;
     // Index of the first sample arriving at or after `micros` (size() if none).
@@ -56,6 +66,7 @@ private:
         return s < micros_.size() ? s : s - micros_.size();
     }
 
+    WordScale scale_;
     std::vector<int64_t> micros_;
     std::vector<uint32_t> words_;  // word1 | word2 << 16
     std::vector<uint16_t> ids_;    // each sample's identifier, for the export
@@ -65,3 +76,5 @@ private:
     bool haveId_ = false;
     int32_t lastId_ = 0;
 };
+
+}  // namespace kolvar::capture

@@ -54,8 +54,8 @@ public:
 
     // For tests: the samples collected so far, the recording, the message
     // line, and the collecting step the window's timer runs.
-    const TrendSamples& samples() const { return samples_; }
-    const Recorder& recorder() const { return recorder_; }
+    const kolvar::capture::TrendSamples& samples() const { return samples_; }
+    const kolvar::capture::Recorder& recorder() const { return recorder_; }
     TrendMeasure* measure() const { return measure_; }
     QString message() const;
     void collect();
@@ -75,18 +75,17 @@ private:
     // The message at a recording's end: what the file holds, what was lost.
     void showRecordingEnd();
 
-    TrendSamples samples_;
-    TrendView view_;
-    Recorder recorder_;
+    kolvar::capture::TrendSamples samples_;
+    kolvar::capture::TrendView view_;
+    kolvar::capture::Recorder recorder_;
     QString recordPath_;
     bool recordingShown_ = false;
 
-    // The export's result, shared with its thread, which a close may leave
-    // behind (see FileJob).
+    // The export's result, shared with its thread.
     struct ExportResult {
         std::string error;
     };
-    FileJob exporter_;
+    kolvar::capture::FileJob exporter_;
     std::shared_ptr<ExportResult> exportResult_;
     QString exportPath_;
     bool exportCancelled_ = false;

@@ -32,11 +32,14 @@
 #include "app/trend/trend_window.h"
 #include "can/bus.h"
 #include "capture/decimate.h"
+#include "can/frame_format.h"
 #include "can/frame_tap.h"
 #include "capture/trend_samples.h"
 #include "panel/panel_contract.h"
 #include "tests/can/bus_peers.h"
 #include "tests/can/measured_panel.h"
+
+using namespace kolvar::capture;
 
 namespace {
 
@@ -182,13 +185,10 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
     // Readings 3071 (+49.99) and 1023 (-50.04), one frame per column, none in
     // the middle third (over 4 s of silence); the last third is 0x1A5.
     const int silentFrom = n / 3, silentTo = 2 * n / 3;
-    TrendSamples samples(4096);
+    TrendSamples samples(scaleChannelWord, 4096);
     for (int k = 0; k < n; ++k) {
         if (k >= silentFrom && k < silentTo) continue;
-        const unsigned char data[8] = {0xF0, 0xBF, 0xF0, 0x3F, 0, 0, 0, 0};
-        TappedFrame frame{k * kColumn + kColumn / 2, k < silentTo ? 0x200 : 0x1A5, 8, {}, 0};
-        std::copy(data, data + 8, frame.data);
-        samples.append(frame);
+        samples.append(k * kColumn + kColumn / 2, k < silentTo ? 0x200 : 0x1A5, 0xBFF0, 0x3FF0);
     }
     std::vector<TrendColumn> columns;
     decimate(samples, 0, kColumn, n, columns);
@@ -250,7 +250,7 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
 TEST(TrendMeasureTest, CursorsReadARampASelectionIsMeasuredAndThePictureCarriesIt) {
     TrendChart chart;
     chart.resize(640, 320);
-    TrendSamples samples(4096);
+    TrendSamples samples(scaleChannelWord, 4096);
     TrendMeasure measure(&chart, samples);
     chart.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
@@ -260,10 +260,7 @@ TEST(TrendMeasureTest, CursorsReadARampASelectionIsMeasuredAndThePictureCarriesI
     constexpr int64_t kColumn = 20'000;
     const int silentFrom = 3 * n / 4;
     for (int k = 0; k < silentFrom; ++k) {
-        const unsigned w1 = static_cast<unsigned>(4 * k) << 4;
-        TappedFrame frame{k * kColumn + kColumn / 2, 0x200, 8,
-                          {static_cast<unsigned char>(w1 & 0xFF), static_cast<unsigned char>(w1 >> 8), 0xF0, 0x3F}, 0};
-        samples.append(frame);
+        samples.append(k * kColumn + kColumn / 2, 0x200, static_cast<uint16_t>(4 * k) << 4, 0x3FF0);
     }
     std::vector<TrendColumn> columns;
     decimate(samples, 0, kColumn, n, columns);

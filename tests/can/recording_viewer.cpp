@@ -73,7 +73,7 @@ void drive() {
             std::fflush(stdout);
             break;
         case 3: {
-            const Recorder& recorder = trendWindowIfOpen()->recorder();
+            const kolvar::capture::Recorder& recorder = trendWindowIfOpen()->recorder();
             if (recorder.lines() + recorder.lost() < wantedLines && sinceStep->elapsed() < 20000) return;
             trendWindowIfOpen()->stopRecording();
             std::printf("recorded %llu lost %llu\n", static_cast<unsigned long long>(recorder.lines()),
