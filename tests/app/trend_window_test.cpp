@@ -38,6 +38,7 @@
 #include "panel/panel_contract.h"
 #include "tests/can/bus_peers.h"
 #include "tests/can/measured_panel.h"
+#include "tests/support/silent_fifo.h"
 
 using namespace kolvar::capture;
 
@@ -132,12 +133,10 @@ TEST_F(TrendWindowTest, AFifoNobodyReadsHoldsNeitherRecordingExportNorClose) {
 
     // Readers that hold their end open and never read.
     const QString logFifo = directory.filePath("log"), csvFifo = directory.filePath("csv");
-    ASSERT_EQ(mkfifo(logFifo.toLocal8Bit().constData(), 0600), 0);
-    ASSERT_EQ(mkfifo(csvFifo.toLocal8Bit().constData(), 0600), 0);
-    const int logReader = ::open(logFifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    const int csvReader = ::open(csvFifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(logReader, 0);
-    ASSERT_GE(csvReader, 0);
+    const SilentFifo logSilent(logFifo.toStdString()), csvSilent(csvFifo.toStdString());
+    ASSERT_TRUE(logSilent.ready());
+    ASSERT_TRUE(csvSilent.ready());
+    const int logReader = logSilent.reader(), csvReader = csvSilent.reader();
 
     // More than a pipe holds (64 KB) of both: 4,000 log lines and CSV rows.
     constexpr int kFrames = 4000;
@@ -165,8 +164,6 @@ TEST_F(TrendWindowTest, AFifoNobodyReadsHoldsNeitherRecordingExportNorClose) {
     EXPECT_TRUE(window->recorder().recording());
     EXPECT_EQ(window->message(), "Exporting " + QString::number(window->samples().size()) + " samples (all kept) to " + csvFifo);
     closeTrendWindow();  // returns: neither waiting writer holds it
-    ::close(logReader);
-    ::close(csvReader);
 }
 
 // The picture: a silent stretch stays the plot's background (no line joins
