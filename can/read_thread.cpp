@@ -19,9 +19,10 @@
 #include "platform/userint.h"
 
 unsigned char data[8] = {};
-int32_t id = 0;
 
 namespace {
+// Identifier of the frame the first read took.
+int32_t id = 0;
 // Status of the latest read. Kept inside this file: a global named "stat"
 // would clash with the C library's stat().
 int32_t stat = 0;
