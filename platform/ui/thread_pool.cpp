@@ -89,8 +89,11 @@ private:
 };
 
 ThreadPool& defaultPool() {
-    static ThreadPool pool;
-    return pool;
+    // Never deleted: a process that ends without CloseCVIRTE (a test of one
+    // part) leaves its pool threads parked on it, and they must find it
+    // intact. CloseCVIRTE is what ends them.
+    static ThreadPool* pool = new ThreadPool;
+    return *pool;
 }
 
 std::mutex tableMutex;
