@@ -8,12 +8,13 @@
 #include <cstring>
 
 #include "app/callback_names.h"
+#include "app/shutdown.h"
 #include "app/trend/trend_entry.h"
 #include "app/window_icon.h"
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 #include "platform/userint.h"
 
 int debug = 0;
@@ -22,11 +23,11 @@ int plot_channel = 0;
 namespace app {
 
 int main(int argc, char* argv[]) {
-    // Each failed step skips to the end, which discards the panel (harmless
-    // when none was loaded) and returns 1: a viewer that never showed its
-    // panel has failed, and a script must not take it for a clean run. The
-    // run-time, the panel loader and the status line's start say on
-    // standard error what failed.
+    // Each failed step skips to the end, which shuts down (discarding the
+    // panel is harmless when none was loaded) and returns 1: a viewer that
+    // never showed its panel has failed, and a script must not take it for a
+    // clean run. The run-time, the panel loader and the status line's start
+    // say on standard error what failed.
     int status = 1;
     if (InitCVIRTE(nullptr, argv, &kolvarCanViewNames) != 0) {
         setViewerWindowIcon();
@@ -45,10 +46,9 @@ int main(int argc, char* argv[]) {
             } else {
                 std::fprintf(stderr, "user interface: cannot show the panel: %s\n", GetUILErrorString(shown));
             }
-            StopBusStatusLine();
         }
     }
-    DiscardPanel(panelHandle.load());
+    runShutdown(viewerShutdownSteps());
     return status;
 }
 

@@ -12,7 +12,9 @@ extern int plot_channel;
 
 namespace app {
 // The program: starts the run-time, loads the panel, starts the bus status
-// line, shows the panel and runs the event loop until the panel is closed.
+// line, shows the panel and runs the event loop until the panel is closed,
+// then runs the shutdown's steps (app/shutdown.h), which join every thread
+// it started.
 // argv[1] == "Lantern" (and nothing more) selects the service mode. Returns
 // the exit status: 0 after the event loop ended, 1 when a step of start-up
 // failed (said on standard error).

@@ -35,3 +35,10 @@ AcceptedFrame AcceptedFrames::last() const {
     frame.atMs = static_cast<int64_t>(packed >> kTimeShift);
     return frame;
 }
+
+int channelWords(unsigned dlc) { return dlc >= 4 ? 2 : dlc >= 2 ? 1 : 0; }
+
+bool freshnessChanges(const AcceptedFrame& before, int32_t id, unsigned dlc, int64_t atMs) {
+    return !before.any || before.id != id || atMs - before.atMs > kStaleAfterMs ||
+           channelWords(before.dlc) != channelWords(dlc);
+}

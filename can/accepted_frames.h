@@ -36,3 +36,16 @@ private:
 };
 
 extern AcceptedFrames acceptedFrames;
+
+// A frame of the chosen identifier older than this no longer counts as live.
+constexpr int64_t kStaleAfterMs = 1000;
+
+// [any-thread] How many channel words a frame of `dlc` data bytes carries:
+// 0 below 2 bytes, 1 below 4, else 2.
+int channelWords(unsigned dlc);
+
+// [any-thread] True when a frame of `id` with `dlc` data bytes arriving at
+// `atMs`, after `before`, changes which values are live: the first of its
+// identifier, the first after a stale gap, or one that carries a channel
+// word more or fewer than the frame before.
+bool freshnessChanges(const AcceptedFrame& before, int32_t id, unsigned dlc, int64_t atMs);

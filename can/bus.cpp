@@ -8,8 +8,8 @@
 #include "can/accepted_frames.h"
 #include "can/hardware.h"
 #include "can/lost_frames.h"
+#include "can/measurement_events.h"
 #include "can/read_thread.h"
-#include "can/status_line.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 #include "platform/vxlapi.h"
@@ -83,7 +83,7 @@ void startConnection() {
     }
     threadFunctionID = functionId;
     connectionRuns = true;
-    NudgeBusStatusLine();
+    notifyMeasurementChanged();
 }
 }  // namespace
 
@@ -108,7 +108,7 @@ void CanStopConnection() {
     LostFramesChannelClosed(dropped);
     connectionRuns = false;
     connectedChannel.store(-1);
-    NudgeBusStatusLine();
+    notifyMeasurementChanged();
 }
 
 void CanBusDown() {
@@ -152,7 +152,7 @@ int canChannel(int panel, int control, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int value = 0;
     if (GetCtrlVal(panel, control, &value) >= 0) can_channel = value;
-    NudgeBusStatusLine();  // the line names the channel the next switch-on opens
+    notifyMeasurementChanged();  // the line names the channel the next switch-on opens
     return 0;
 }
 
@@ -160,7 +160,7 @@ int canBitrate(int panel, int control, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     int value = 0;
     if (GetCtrlVal(panel, control, &value) >= 0) bitrate = value;
-    NudgeBusStatusLine();
+    notifyMeasurementChanged();
     return 0;
 }
 
@@ -170,6 +170,6 @@ int bus_on_off(int panel, int control, int event, void*, int, int) {
     if (GetCtrlVal(panel, control, &value) < 0) return 0;
     onoff = value;
     CanReadBus(onoff);
-    NudgeBusStatusLine();  // under Vector the line says what the button did not do
+    notifyMeasurementChanged();  // under Vector the line says what the button did not do
     return 0;
 }

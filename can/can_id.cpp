@@ -2,8 +2,8 @@
 #include "can/can_id.h"
 
 #include "can/identifier.h"
+#include "can/measurement_events.h"
 #include "can/read_thread.h"
-#include "can/status_line.h"
 #include "panel/panel_contract.h"
 #include "platform/userint.h"
 
@@ -40,7 +40,7 @@ void calcCanID() {
     const int32_t composed = composeCanId(pre0, pre1, pre2, pre_id0, pre_id1);
     can_id.store(composed);
     KVCanWakeReadThread();  // a worker asleep on a silent bus takes it up at once
-    NudgeBusStatusLine();   // values of the old identifier are stale from now on
+    notifyMeasurementChanged();  // values of the old identifier are stale from now on
 
     // Both displays show the same integer; the panel gives one a decimal and
     // the other a hexadecimal format. A failed display leaves the filter set.

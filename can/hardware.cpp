@@ -7,7 +7,7 @@
 
 #include "panel/panel_contract.h"
 #include "can/bus.h"
-#include "can/status_line.h"
+#include "can/measurement_events.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 #include "platform/vxlapi.h"
@@ -48,7 +48,7 @@ void CanChangeHardware() {
         reportUnusableLibrary(canInitializeLibrary());
         KVCanGetChannelNums();
     }
-    NudgeBusStatusLine();  // another channel list: another "next" channel
+    notifyMeasurementChanged();  // another channel list: another "next" channel
 }
 
 void KVCanGetChannelNums() {

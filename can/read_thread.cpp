@@ -11,18 +11,18 @@
 #include "panel/panel_contract.h"
 #include "can/accepted_frames.h"
 #include "can/bus.h"
-#include "can/bus_status.h"
 #include "can/can_id.h"
 #include "can/frame_format.h"
 #include "can/frame_tap.h"
-#include "can/status_line.h"
+#include "can/measurement_events.h"
 #include "platform/canlib.h"
 #include "platform/userint.h"
 
 unsigned char data[8] = {};
-int32_t id = 0;
 
 namespace {
+// Identifier of the frame the first read took.
+int32_t id = 0;
 // Status of the latest read. Kept inside this file: a global named "stat"
 // would clash with the C library's stat().
 int32_t stat = 0;
@@ -55,7 +55,7 @@ void pauseAfterFailure() {
 // Counts a frame of `wanted` just taken into the buffer and hands it to the
 // trend and the recording, all at its arrival time: the channel stamped it
 // on the way in, so no clock is read per frame. A frame that makes values
-// live (or one channel stale) asks the status line to redraw the marks now.
+// live (or one channel stale) is told at once, for the marks to follow.
 void takeAccepted(int handle, int32_t wanted, unsigned dlc) {
     int64_t arrivalUs = 0;
     const bool stamped = canGetLastArrivalMicros(handle, &arrivalUs) == canOK && arrivalUs > 0;
@@ -63,7 +63,7 @@ void takeAccepted(int handle, int32_t wanted, unsigned dlc) {
     bufferHoldsFrame.store(true, std::memory_order_relaxed);
     const AcceptedFrame before = acceptedFrames.last();
     acceptedFrames.record(wanted, dlc, arrivalUs / 1000);
-    if (freshnessChanges(before, wanted, dlc, arrivalUs / 1000)) NudgeBusStatusLine();
+    if (freshnessChanges(before, wanted, dlc, arrivalUs / 1000)) notifyMeasurementChanged();
     tapAcceptedFrame(arrivalUs, wanted, dlc, data, CanConnectedChannel());
 }
 

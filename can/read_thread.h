@@ -5,7 +5,6 @@
 #include <cstdint>
 
 extern unsigned char data[8];  // last frame read; kept across connections
-extern int32_t id;             // identifier of the first read's frame
 
 // Thread-pool function; runs while threadrun is 1. Returns 0. [worker-thread]
 // The first read waits up to 1000 ms for a standard data frame of can_id and

@@ -164,3 +164,9 @@ int CmtWaitForThreadPoolFunctionCompletion(int pool, int functionId);
 // [any-thread] Forgets the id; the function itself keeps running if it has
 // not returned yet.
 int CmtReleaseThreadPoolFunctionID(int pool, int functionId);
+// [main-thread] Ends the run-time's threads: waits for every function on the
+// default pool to return and joins the pool's threads (named "kolvar-pool").
+// Its caller has told every running function to stop first; a function that
+// never returns holds it. Returns the number of threads joined. The pool
+// starts threads again when a function is scheduled afterwards.
+int CloseCVIRTE();

@@ -14,6 +14,8 @@
 
 #include "can/frame_format.h"
 
+using namespace kolvar::capture;
+
 namespace {
 constexpr double kValueMin = -100.0;
 constexpr double kValueMax = 100.0;

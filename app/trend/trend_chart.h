@@ -19,7 +19,7 @@
 #include <QPointF>
 #include <vector>
 
-#include "can/decimate.h"
+#include "capture/decimate.h"
 
 class QLineSeries;
 class QValueAxis;
@@ -33,8 +33,8 @@ public:
     int columnCount() const;
     // Shows `columns`, the last of which ends at the right edge (0 s); each
     // is `columnMicros` wide and the first starts at `fromMicros`.
-    void showColumns(const std::vector<TrendColumn>& columns, int64_t fromMicros,
-                     int64_t columnMicros, const std::vector<IdentifierMark>& marks);
+    void showColumns(const std::vector<kolvar::capture::TrendColumn>& columns, int64_t fromMicros,
+                     int64_t columnMicros, const std::vector<kolvar::capture::IdentifierMark>& marks);
     // The plot area in the viewport's coordinates, and the time the columns
     // shown last cover: [shownFromMicros, +shownSpanMicros).
     QRectF plotRect() const;
@@ -75,7 +75,7 @@ private:
     QLineSeries* legend_[2];
     QWidget* overlay_;
     QPixmap under_;  // what the chart draws under the trace widget
-    std::vector<TrendColumn> shown_;
+    std::vector<kolvar::capture::TrendColumn> shown_;
     std::vector<double> markPositions_;  // 0 (left edge) .. 1 (right edge)
     std::vector<QPointF> points_;        // reused between pictures
     int64_t columnMicros_ = 1;

@@ -14,6 +14,8 @@
 #include "app/trend/trend_chart.h"
 #include "app/trend/trend_clock.h"
 
+using namespace kolvar::capture;
+
 namespace {
 // Statistics of a 10-minute span at 8,000 frames/s read 4.8 million samples:
 // they run at most 4 times a second, and never take more than a fortieth of

@@ -14,7 +14,7 @@
 #include <QStringList>
 #include <cstdint>
 
-#include "can/trend_stats.h"
+#include "capture/trend_stats.h"
 
 class QLabel;
 class QTableWidget;
@@ -25,7 +25,7 @@ class TrendMeasure : public QObject {
     Q_OBJECT
 public:
     // Measures what `chart` shows of `samples`; both outlive this object.
-    TrendMeasure(TrendChart* chart, const TrendSamples& samples, QObject* parent = nullptr);
+    TrendMeasure(TrendChart* chart, const kolvar::capture::TrendSamples& samples, QObject* parent = nullptr);
 
     // The widgets to lay out under the chart: the stretch line, the table
     // and the cursor line.
@@ -56,7 +56,7 @@ public:
     // The statistics as text: the stretch line, then a tab-separated table
     // with a header row and one row per channel.
     QString statisticsText() const { return text_; }
-    const StretchStats& stats() const { return stats_; }
+    const kolvar::capture::StretchStats& stats() const { return stats_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,13 +68,13 @@ private:
     void showCursors();
 
     TrendChart* chart_;
-    const TrendSamples& samples_;
+    const kolvar::capture::TrendSamples& samples_;
     QWidget* overlay_;
     QLabel* stretchLine_;
     QTableWidget* table_;
     QLabel* cursorLine_;
 
-    StretchStats stats_;
+    kolvar::capture::StretchStats stats_;
     QString text_;
     bool paused_ = false;
     int64_t dueMicros_ = 0;

@@ -22,13 +22,17 @@
 #include "app/trend/trend_clock.h"
 #include "app/trend/trend_measure.h"
 #include "app/trend/trend_picture.h"
+#include "app/trend/record_source.h"
 #include "can/bus.h"
 #include "can/can_id.h"
+#include "can/frame_format.h"
 #include "can/frame_tap.h"
-#include "can/log_lines.h"
 #include "can/lost_frames.h"
-#include "can/trend_csv.h"
+#include "capture/trend_csv.h"
 #include "platform/canlib.h"
+
+using kolvar::capture::FileJob;
+using kolvar::capture::TrendSample;
 
 namespace {
 // Collect and redraw 30 times a second: a trend needs no more pictures than
@@ -71,6 +75,8 @@ constexpr struct {
 
 TrendWindow::TrendWindow(QWidget* parent)
     : QWidget(parent, Qt::Window),
+      samples_(scaleChannelWord),
+      recorder_(recordTapSource()),
       chart_(new TrendChart(this)),
       span_(new QComboBox(this)),
       pause_(new QPushButton(QStringLiteral("Pause"), this)),
@@ -135,8 +141,8 @@ TrendWindow::TrendWindow(QWidget* parent)
 }
 
 TrendWindow::~TrendWindow() {
-    // Neither the export nor the recording holds the close: each ends within
-    // FileJob's bound, or is left to end by itself.
+    // Neither the export nor the recording holds the close: each is
+    // cancelled, which ends its writes at once, and its thread joined.
     trendTap().close();
     exporter_.cancel();
     exporter_.release(FileJob::kReleaseWait);
@@ -180,7 +186,11 @@ QString TrendWindow::message() const { return message_->text(); }
 void TrendWindow::showMessage(const QString& text) { message_->setText(text); }
 
 void TrendWindow::collect() {
-    trendTap().drain([this](const TappedFrame& frame) { samples_.append(frame); });
+    trendTap().drain([this](const TappedFrame& frame) {
+        const ChannelWords words = decodeChannelWords(frame.data, byte_order);
+        samples_.append(frame.arrivalMicros, frame.id, static_cast<uint16_t>(words.word1),
+                        static_cast<uint16_t>(words.word2));
+    });
     // A recording that ended on its own ended with a failure.
     if (recordingShown_ && !recorder_.recording()) {
         recordingShown_ = false;
@@ -276,8 +286,8 @@ bool TrendWindow::exportCsv(const QString& path) {
     const size_t count = snapshot.size();
     auto result = std::make_shared<ExportResult>();
     const bool started = exporter_.start(
-        [result, snapshot = std::move(snapshot), file = path.toStdString()](int cancelFd) {
-            writeTrendCsv(file, snapshot, &result->error, cancelFd);
+        [result, snapshot = std::move(snapshot), file = path.toStdString(), scale = samples_.scale()](int cancelFd) {
+            kolvar::capture::writeTrendCsv(file, snapshot, scale, &result->error, cancelFd);
         });
     if (!started) {
         showMessage(QStringLiteral("Export to %1 failed: no thread to write the file").arg(path));
@@ -298,7 +308,7 @@ void TrendWindow::cancelExport() {
     exportCancelled_ = true;
     exporter_.cancel();
     // The export ends at once unless its file hangs in the system; collect()
-    // finishes it then, or the window's close leaves it behind.
+    // finishes it then, or the window's close joins it.
     if (exporter_.ended()) finishExport();
 }
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "can/decimate.h"
-#include "can/file_job.h"
-#include "can/recorder.h"
-#include "can/trend_samples.h"
+#include "capture/decimate.h"
+#include "capture/file_job.h"
+#include "capture/recorder.h"
+#include "capture/trend_samples.h"
 
 class QComboBox;
 class QLabel;
@@ -55,8 +55,8 @@ public:
 
     // For tests: the samples collected so far, the recording, the message
     // line, and the collecting step the window's timer runs.
-    const TrendSamples& samples() const { return samples_; }
-    const Recorder& recorder() const { return recorder_; }
+    const kolvar::capture::TrendSamples& samples() const { return samples_; }
+    const kolvar::capture::Recorder& recorder() const { return recorder_; }
     TrendMeasure* measure() const { return measure_; }
     QString message() const;
     void collect();
@@ -79,18 +79,17 @@ private:
     // samples' memory back to the system.
     void forgetSamples();
 
-    TrendSamples samples_;
-    TrendView view_;
-    Recorder recorder_;
+    kolvar::capture::TrendSamples samples_;
+    kolvar::capture::TrendView view_;
+    kolvar::capture::Recorder recorder_;
     QString recordPath_;
     bool recordingShown_ = false;
 
-    // The export's result, shared with its thread, which a close may leave
-    // behind (see FileJob).
+    // The export's result, shared with its thread.
     struct ExportResult {
         std::string error;
     };
-    FileJob exporter_;
+    kolvar::capture::FileJob exporter_;
     std::shared_ptr<ExportResult> exportResult_;
     QString exportPath_;
     bool exportCancelled_ = false;

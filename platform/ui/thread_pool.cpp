@@ -2,14 +2,18 @@
 // The default thread pool: functions run once on a pool thread; callers may
 // wait for one to return, or forget its id and let it run on. An idle pool
 // thread takes the next function; when none is idle a new thread joins.
+// CloseCVIRTE ends the pool: it waits for the functions still running, which
+// their schedulers have told to stop, and joins every pool thread.
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "platform/userint.h"
 
@@ -32,7 +36,7 @@ public:
             return true;
         }
         try {
-            std::thread([this] { run(); }).detach();
+            threads_.emplace_back([this] { run(); });
         } catch (const std::system_error&) {
             tasks_.pop_back();
             return false;
@@ -40,13 +44,33 @@ public:
         return true;
     }
 
+    // Lets every thread finish its function and the queued ones, then joins
+    // them all; the pool can start threads again afterwards. Returns how many
+    // threads it joined. [main-thread]
+    int joinAll() {
+        std::vector<std::thread> ending;
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+            ending.swap(threads_);
+        }
+        wake_.notify_all();
+        for (std::thread& thread : ending) thread.join();
+        std::lock_guard lock(mutex_);
+        closing_ = false;
+        unclaimedIdle_ = 0;
+        return static_cast<int>(ending.size());
+    }
+
 private:
     void run() {
+        pthread_setname_np(pthread_self(), "kolvar-pool");
         for (;;) {
             std::function<void()> task;
             {
                 std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return !tasks_.empty(); });
+                wake_.wait(lock, [this] { return !tasks_.empty() || closing_; });
+                if (tasks_.empty()) return;  // closing, nothing left to run
                 task = std::move(tasks_.front());
                 tasks_.pop_front();
             }
@@ -59,12 +83,15 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<std::function<void()>> tasks_;
+    std::vector<std::thread> threads_;  // every thread started since the last joinAll
     int unclaimedIdle_ = 0;  // idle threads no queued task has been promised to
+    bool closing_ = false;   // joinAll is ending the threads
 };
 
 ThreadPool& defaultPool() {
-    // Never deleted: pool threads still waiting or running when the process
-    // ends (a function nobody stopped) must find the pool intact.
+    // Never deleted: a process that ends without CloseCVIRTE (a test of one
+    // part) leaves its pool threads parked on it, and they must find it
+    // intact. CloseCVIRTE is what ends them.
     static ThreadPool* pool = new ThreadPool;
     return *pool;
 }
@@ -118,3 +145,5 @@ int CmtReleaseThreadPoolFunctionID(int pool, int functionId) {
     std::lock_guard lock(tableMutex);
     return scheduled.erase(functionId) == 1 ? 0 : UIE_BAD_THREAD_POOL;
 }
+
+int CloseCVIRTE() { return defaultPool().joinAll(); }

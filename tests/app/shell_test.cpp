@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/KolvarCanView.h"
@@ -16,6 +17,8 @@
 #include "can/hardware.h"
 #include "platform/ui/qt_access.h"
 #include "platform/userint.h"
+#include "tests/support/silent_fifo.h"
+#include "tests/support/thread_list.h"
 #include "viewer_run.h"
 
 // The embedded panel definition taken away and given back: the block-scope
@@ -129,10 +132,27 @@ TEST(Shell, PanelThatCannotBeLoadedEndsWithOneAndSaysWhy) {
     EXPECT_NE(said.find("cannot load panel 1 from \"KolvarCanView.uir\""), std::string::npos) << said;
 }
 
-// With the trend window open (Ctrl+T on the panel) and the bus on, closing
-// the panel stops the connection, closes the trend and still ends with 0.
+// The threads the viewer starts that are still there: the pool's (the
+// receive worker's) and the file writers'.
+std::vector<std::string> viewerThreadsLeft() {
+    std::vector<std::string> left;
+    forEachThread([&](const std::string&, const std::string& name) {
+        if (name == "kolvar-pool" || name == "kolvar-file") left.push_back(name);
+    });
+    return left;
+}
+
+// With the trend window open (Ctrl+T on the panel), the bus on, a recording
+// and an export each waiting for a FIFO reader that takes nothing, closing
+// the panel stops the connection, closes the trend, still ends with 0, and
+// leaves no thread of the viewer's running.
 TEST(Shell, ClosingWithTheBusOnStopsTheConnectionFirst) {
-    const ViewerRun run = runViewer({}, [](int panel) {
+    QTemporaryDir directory;
+    const SilentFifo logFifo(directory.filePath("log").toStdString());
+    const SilentFifo csvFifo(directory.filePath("csv").toStdString());
+    ASSERT_TRUE(logFifo.ready());
+    ASSERT_TRUE(csvFifo.ready());
+    const ViewerRun run = runViewer({}, [&](int panel) {
         auto* button = qobject_cast<QPushButton*>(uiControlWidget(panel, BUS_BUTTON));
         ASSERT_NE(button, nullptr);
         QTest::mouseClick(button, Qt::LeftButton);
@@ -141,14 +161,25 @@ TEST(Shell, ClosingWithTheBusOnStopsTheConnectionFirst) {
         QTest::keyClick(uiPanelWidget(panel), Qt::Key_T, Qt::ControlModifier);
         // A button's shortcut clicks it after a short press animation.
         ASSERT_TRUE(QTest::qWaitFor([] { return trendWindowIfOpen() != nullptr; }, 2000));
-        EXPECT_TRUE(trendWindowIfOpen()->isVisible());
+        TrendWindow* window = trendWindowIfOpen();
+        EXPECT_TRUE(window->isVisible());
         EXPECT_TRUE(trendTap().isOpen());
+        // More than a pipe holds (64 KB) of log lines and of CSV rows.
+        constexpr int kFrames = 4000;
+        const auto frame = [](int i) { return TappedFrame{i * 1000, 0x200, 8, {0xF0, 0xFF, 0x10}, 0}; };
+        for (int i = 0; i < kFrames; ++i) trendTap().offer(frame(i));
+        window->collect();
+        ASSERT_TRUE(window->startRecording(QString::fromStdString(logFifo.path())));
+        for (int i = 0; i < kFrames; ++i) recordTap().offer(frame(i));
+        ASSERT_TRUE(window->exportCsv(QString::fromStdString(csvFifo.path())));
+        EXPECT_FALSE(viewerThreadsLeft().empty());
     });
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_TRUE(run.closedByTest);
     EXPECT_EQ(threadrun.load(), 0);
     EXPECT_EQ(trendWindowIfOpen(), nullptr);
     EXPECT_FALSE(trendTap().isOpen());
+    EXPECT_TRUE(viewerThreadsLeft().empty()) << viewerThreadsLeft().size() << " left";
 }
 
 }  // namespace

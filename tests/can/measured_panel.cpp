@@ -14,7 +14,7 @@
 #include "can/bus.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 #include "platform/ui/qt_access.h"
 #include "platform/userint.h"
 #include "tests/can/bus_peers.h"

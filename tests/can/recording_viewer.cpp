@@ -25,7 +25,7 @@
 #include "app/trend/trend_entry.h"
 #include "app/trend/trend_window.h"
 #include "can/bus.h"
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 #include "platform/ui/qt_access.h"
 
 namespace {
@@ -73,7 +73,7 @@ void drive() {
             std::fflush(stdout);
             break;
         case 3: {
-            const Recorder& recorder = trendWindowIfOpen()->recorder();
+            const kolvar::capture::Recorder& recorder = trendWindowIfOpen()->recorder();
             if (recorder.lines() + recorder.lost() < wantedLines && sinceStep->elapsed() < 20000) return;
             trendWindowIfOpen()->stopRecording();
             std::printf("recorded %llu lost %llu\n", static_cast<unsigned long long>(recorder.lines()),

@@ -61,10 +61,9 @@ double backgroundThreadsCpuSeconds() {
 }
 
 int poolThreadCount() {
-    const QByteArray processName = readTrimmed("/proc/self/comm");
     int count = 0;
     forEachBackgroundThread([&](const QString&, const QByteArray& name) {
-        if (name == processName) ++count;
+        if (name == "kolvar-pool") ++count;
     });
     return count;
 }

@@ -17,6 +17,5 @@ bool meterStaysQuiet(int quietMs);
 // CPU seconds used so far by every thread of the process except the main
 // (user-interface) thread: an upper bound for the worker's.
 double backgroundThreadsCpuSeconds();
-// Threads other than the main one that carry the process's name: the
-// run-time's pool threads.
+// The run-time's pool threads (named "kolvar-pool").
 int poolThreadCount();

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/file_job.h"
+#include "capture/file_job.h"
 
 #include <csignal>
 #include <cstdint>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+
+namespace kolvar::capture {
 
 struct FileJob::Shared {
     explicit Shared(int fd) : cancelFd(fd) {}
@@ -23,6 +25,7 @@ bool FileJob::start(std::function<void(int cancelFd)> work) {
     shared_ = std::make_shared<Shared>(fd);
     try {
         thread_ = std::thread([shared = shared_, work = std::move(work)] {
+            pthread_setname_np(pthread_self(), "kolvar-file");
             // A FIFO whose reader leaves makes a write fail with EPIPE
             // instead of ending the process: SIGPIPE from a write is sent to
             // the writing thread, which blocks it.
@@ -64,13 +67,11 @@ bool FileJob::release(std::chrono::milliseconds bound) {
         std::unique_lock lock(shared_->mutex);
         return shared_->endedChanged.wait_for(lock, wait, [this] { return shared_->ended; });
     };
-    bool ended = waitEnded(bound);
-    if (!ended) {
-        cancel();
-        ended = waitEnded(bound);
-    }
-    if (ended) thread_.join();
-    else thread_.detach();  // it holds its own share of what it uses
+    const bool ended = waitEnded(bound);
+    if (!ended) cancel();
+    thread_.join();
     shared_.reset();
     return ended;
 }
+
+}  // namespace kolvar::capture

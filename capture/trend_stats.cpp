@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/trend_stats.h"
+#include "capture/trend_stats.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-#include "can/decimate.h"
-#include "can/frame_format.h"
+#include "capture/decimate.h"
+
+namespace kolvar::capture {
 
 namespace {
 // A reading r is shown as 200 r / 4095 - 100 = kUnit * d with d = 2 r - 4095,
@@ -85,7 +86,9 @@ PointValues trendValuesAt(const TrendSamples& samples, int64_t micros, int64_t r
     const TrendSample s = takeNext ? next : prior;
     out.frame = true;
     out.micros = s.micros;
-    out.value[0] = scaleChannelWord(s.word1);
-    out.value[1] = scaleChannelWord(s.word2);
+    out.value[0] = samples.value(s.word1);
+    out.value[1] = samples.value(s.word2);
     return out;
 }
+
+}  // namespace kolvar::capture

@@ -8,8 +8,6 @@
 
 #include "can/accepted_frames.h"
 
-// A frame of the chosen identifier older than this no longer counts as live.
-constexpr int64_t kStaleAfterMs = 1000;
 // Ages below this are said in tenths of a second ("4.2 s"), older ones in
 // whole seconds ("42 s"): only a young age needs the line redrawn often.
 constexpr int64_t kAgeInTenthsBelowMs = 10000;
@@ -68,12 +66,6 @@ struct BusStatusView {
 //   "to run at 1 Mbit/s, as root: ip link set can0 down; "
 //   "ip link set can0 type can bitrate 1000000; ip link set can0 up"
 BusStatusView describeBusStatus(const BusStatusInputs& in);
-
-// [any-thread] True when a frame of `id` with `dlc` data bytes arriving at
-// `atMs`, after `before`, changes which values are live: the first of its
-// identifier, the first after a stale gap, or one that carries a channel
-// word more or fewer than the frame before.
-bool freshnessChanges(const AcceptedFrame& before, int32_t id, unsigned dlc, int64_t atMs);
 
 // [any-thread] "500 kbit/s", "1 Mbit/s", "33.3 kbit/s".
 std::string bitRateText(long bitsPerSecond);

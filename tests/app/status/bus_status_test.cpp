@@ -4,7 +4,7 @@
 // the commands for what switching on was not permitted to do.
 #include <gtest/gtest.h>
 
-#include "can/bus_status.h"
+#include "app/status/bus_status.h"
 #include "platform/canlib.h"
 
 namespace {

@@ -1,17 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/recorder.h"
+#include "capture/recorder.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
-#include <algorithm>
+#include "capture/line_file.h"
+#include "capture/log_lines.h"
 
-#include "can/frame_tap.h"
-#include "can/line_file.h"
-#include "can/log_lines.h"
-#include "can/lost_frames.h"
-#include "can/lost_frames.h"
+namespace kolvar::capture {
 
 namespace {
 // How long the writer sleeps between batches: 160 frames at 8,000 frames/s,
@@ -19,9 +16,10 @@ namespace {
 constexpr auto kWriterPeriod = std::chrono::milliseconds(20);
 }  // namespace
 
-// What the writer thread uses; shared with it, so that a writer left behind
-// by stop() never touches a Recorder that is gone.
+// What the writer thread uses, shared with it.
 struct Recorder::Session {
+    explicit Session(FrameSource& from) : source(from) {}
+    FrameSource& source;
     std::string path;
     std::vector<std::string> names;
     int64_t wallOffset = 0;
@@ -31,15 +29,11 @@ struct Recorder::Session {
     std::string failure;           // guarded by mutex
     std::atomic<bool> recording{true};
     std::atomic<bool> opened{false};
-    // Set when stop() leaves the writer behind: it must not drain the tap
-    // again, which the next recording's writer owns.
-    std::atomic<bool> abandoned{false};
     std::atomic<uint64_t> lines{0};
     std::atomic<uint64_t> lost{0};
-    // [writer] The loss counts at start, and the most the layer's has shown.
-    uint64_t tapDropsAtStart = 0;
-    uint64_t layerDropsAtStart = 0;
-    uint64_t layerDropsSeen = 0;
+    // [writer] The source's loss count at start, and the most it has shown.
+    uint64_t lostAtStart = 0;
+    uint64_t lostSeen = 0;
 
     void run(int cancelFd);
     bool writePending(LineFile& file, std::string& block);
@@ -49,16 +43,15 @@ struct Recorder::Session {
 bool Recorder::start(const std::string& path, std::vector<std::string> channelNames,
                      int64_t wallMinusMonotonicMicros, std::string* error) {
     stop();
-    auto session = std::make_shared<Session>();
+    auto session = std::make_shared<Session>(source_);
     session->path = path;
     session->names = std::move(channelNames);
     for (std::string& name : session->names) name = logInterfaceName(name);
-    session->tapDropsAtStart = recordTap().dropped();
-    session->layerDropsAtStart = session->layerDropsSeen = LayerDroppedFrames();
+    session->lostAtStart = session->lostSeen = source_.lost();
     session->wallOffset = wallMinusMonotonicMicros;
-    recordTap().open();
+    source_.open();
     if (!writer_.start([session](int cancelFd) { session->run(cancelFd); })) {
-        recordTap().close();
+        source_.close();
         *error = "no thread to write the file";
         return false;
     }
@@ -68,20 +61,15 @@ bool Recorder::start(const std::string& path, std::vector<std::string> channelNa
 
 void Recorder::stop() {
     if (!writer_.started()) return;
-    recordTap().close();
+    source_.close();
     {
         std::lock_guard<std::mutex> lock(session_->mutex);
         session_->stopRequested = true;
     }
     session_->wake.notify_all();
-    // First the writer may finish the lines the tap still holds; a file that
-    // takes nothing for that long is cancelled, and a writer stuck in a call
-    // that even a cancel does not end is left behind.
-    if (writer_.release(kFinishWait)) return;
-    session_->abandoned.store(true);
-    session_->recording.store(false);
-    std::lock_guard<std::mutex> lock(session_->mutex);
-    if (session_->failure.empty()) session_->failure = "the file does not answer";
+    // First the writer may finish the lines the source still holds; a file
+    // that takes nothing for that long is cancelled.
+    writer_.release(kFinishWait);
 }
 
 bool Recorder::recording() const { return session_ && session_->recording.load(); }
@@ -110,11 +98,11 @@ void Recorder::Session::run(int cancelFd) {
             wake.wait_for(lock, kWriterPeriod, [this] { return stopRequested; });
             stopping = stopRequested;
         }
-        // After a stop the tap is closed: this last pass takes all it holds.
+        // After a stop the source is closed: this last pass takes all it holds.
         ok = writePending(file, block);
         if (stopping) break;
     }
-    if (!ok && !abandoned.load()) recordTap().close();
+    if (!ok) source.close();
     const bool closed = file.close();
     if (!ok || !closed) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -124,18 +112,17 @@ void Recorder::Session::run(int cancelFd) {
 }
 
 uint64_t Recorder::Session::lostSinceStart() {
-    // The layer's total may dip for a moment while a channel closes; the
+    // The source's count may dip for a moment while a channel closes; the
     // highest seen stands.
-    layerDropsSeen = std::max(layerDropsSeen, LayerDroppedFrames());
-    return recordTap().dropped() - tapDropsAtStart + layerDropsSeen - layerDropsAtStart;
+    lostSeen = std::max(lostSeen, source.lost());
+    return lostSeen - lostAtStart;
 }
 
 bool Recorder::Session::writePending(LineFile& file, std::string& block) {
     static const std::string kUnnamed = "can";
-    if (abandoned.load()) return false;
     block.clear();
     uint64_t count = 0;
-    recordTap().drain([&](const TappedFrame& frame) {
+    source.drain([&](const Frame& frame) {
         const bool named = frame.channel >= 0 && static_cast<size_t>(frame.channel) < names.size();
         block += candumpLine(frame.arrivalMicros + wallOffset, named ? names[frame.channel] : kUnnamed,
                              frame.id, frame.length, frame.data);
@@ -163,3 +150,5 @@ bool Recorder::Session::writePending(LineFile& file, std::string& block) {
     lines.fetch_add(std::min(keptLines, count));
     return false;
 }
+
+}  // namespace kolvar::capture

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/trend_samples.h"
+#include "capture/trend_samples.h"
 
 #include <algorithm>
 #include <bit>
 
-#include "can/frame_format.h"
+
+namespace kolvar::capture {
 
 namespace {
 unsigned blockShiftFor(size_t capacity, unsigned blockShift) {
@@ -13,16 +14,16 @@ unsigned blockShiftFor(size_t capacity, unsigned blockShift) {
 }
 }  // namespace
 
-TrendSamples::TrendSamples(size_t capacity, unsigned blockShift)
-    : capacity_(std::max<size_t>(capacity, 1)),
+TrendSamples::TrendSamples(WordScale scale, size_t capacity, unsigned blockShift)
+    : scale_(scale),
+      capacity_(std::max<size_t>(capacity, 1)),
       blockShift_(blockShiftFor(capacity_, blockShift)),
       blockMask_((size_t{1} << blockShift_) - 1),
       blocks_((capacity_ + blockMask_) >> blockShift_) {
     marks_.reserve(kMaxMarks);
 }
 
-void TrendSamples::append(const TappedFrame& frame) {
-    const ChannelWords words = decodeChannelWords(frame.data, byte_order);
+void TrendSamples::append(int64_t micros, int32_t id, uint16_t word1, uint16_t word2) {
     if (count_ == capacity_) {
         first_ = first_ + 1 < capacity_ ? first_ + 1 : 0;
         --count_;
@@ -37,17 +38,17 @@ void TrendSamples::append(const TappedFrame& frame) {
         block.ids = std::make_unique_for_overwrite<uint16_t[]>(n);
     }
     const size_t o = offsetOf(s);
-    block.micros[o] = frame.arrivalMicros;
-    block.words[o] = static_cast<uint32_t>(words.word1) | static_cast<uint32_t>(words.word2) << 16;
-    block.ids[o] = static_cast<uint16_t>(frame.id & 0x7FF);
+    block.micros[o] = micros;
+    block.words[o] = static_cast<uint32_t>(word1) | static_cast<uint32_t>(word2) << 16;
+    block.ids[o] = static_cast<uint16_t>(id & 0x7FF);
     ++count_;
 
-    if (haveId_ && frame.id != lastId_) {
+    if (haveId_ && id != lastId_) {
         if (marks_.size() == kMaxMarks) marks_.erase(marks_.begin());
-        marks_.push_back({frame.arrivalMicros, frame.id});
+        marks_.push_back({micros, id});
     }
     haveId_ = true;
-    lastId_ = frame.id;
+    lastId_ = id;
 }
 
 void TrendSamples::clear() {
@@ -92,3 +93,5 @@ std::vector<IdentifierMark> TrendSamples::marks() const {
         if (mark.micros >= oldest) held.push_back(mark);
     return held;
 }
+
+}  // namespace kolvar::capture

@@ -7,11 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "can/trend_samples.h"
+#include "capture/trend_samples.h"
+
+namespace kolvar::capture {
 
 // Writes the header and one row per sample, times counted from the first
-// sample. False, with the reason in *error, when the file cannot be written
+// sample, the values by `scale`. False, with the reason in *error, when the file cannot be written
 // or the export is cancelled through `cancelFd` (see LineFile::open); it then
 // ends with a whole row.
-bool writeTrendCsv(const std::string& path, const std::vector<TrendSample>& samples,
+bool writeTrendCsv(const std::string& path, const std::vector<TrendSample>& samples, WordScale scale,
                    std::string* error, int cancelFd = -1);
+
+}  // namespace kolvar::capture

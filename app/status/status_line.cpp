@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/status_line.h"
+#include "app/status/status_line.h"
 
 #include "platform/base/steady_clock.h"
 
@@ -8,10 +8,11 @@
 
 #include "can/accepted_frames.h"
 #include "can/bus.h"
-#include "can/bus_status.h"
+#include "app/status/bus_status.h"
 #include "can/can_id.h"
 #include "can/hardware.h"
 #include "can/lost_frames.h"
+#include "can/measurement_events.h"
 #include "can/read_thread.h"
 #include "panel/panel_contract.h"
 #include "platform/canlib.h"
@@ -23,7 +24,7 @@ namespace {
 // said in tenths, the line is redrawn 4 times a second; otherwise nothing on
 // it changes by itself, and it only looks at the bus state once a second.
 // Whatever the user or the worker changes asks for a redraw at once
-// (NudgeBusStatusLine), so a slow refresh never leaves a stale mark behind.
+// (askForRedraw), so a slow refresh never leaves a stale mark behind.
 constexpr int kMovingRefreshMs = 250;
 constexpr int kQuietRefreshMs = 1000;
 // A redraw asked for sooner than this after the last window keeps that
@@ -39,7 +40,7 @@ int timerId = 0;
 int timerIntervalMs = 0;
 // Between StartBusStatusLine and StopBusStatusLine.
 std::atomic<bool> lineShown{false};
-// A nudge's redraw is posted and has not run yet.
+// A redraw asked for is posted and has not run yet.
 std::atomic<bool> redrawPosted{false};
 
 // The counts at the previous refresh of the same connection, for the rates.
@@ -70,6 +71,15 @@ void timerTick(void*) { RefreshBusStatusLine(); }
 void postedRedraw(void*) {
     redrawPosted.store(false);
     if (lineShown.load()) RefreshBusStatusLine();
+}
+
+// [any-thread] The measurement's change listener: posts one redraw to the
+// main thread's next pass, which covers every change asked for before it
+// runs. The receive worker calls it too, so it never waits.
+void askForRedraw() {
+    if (!lineShown.load(std::memory_order_relaxed)) return;
+    if (redrawPosted.exchange(true)) return;
+    if (PostDeferredCall(postedRedraw, nullptr) < 0) redrawPosted.store(false);
 }
 
 // [main-thread] Keeps the timer running every intervalMs.
@@ -152,20 +162,18 @@ void RefreshBusStatusLine() {
 bool StartBusStatusLine() {
     lineShown.store(true);
     RefreshBusStatusLine();
-    if (timerId > 0) return true;
+    if (timerId > 0) {
+        onMeasurementChanged(askForRedraw);
+        return true;
+    }
     lineShown.store(false);
     return false;
 }
 
 void StopBusStatusLine() {
+    onMeasurementChanged(nullptr);
     lineShown.store(false);
     if (timerId > 0) DiscardTimer(timerId);
     timerId = 0;
     timerIntervalMs = 0;
-}
-
-void NudgeBusStatusLine() {
-    if (!lineShown.load(std::memory_order_relaxed)) return;
-    if (redrawPosted.exchange(true)) return;  // one redraw covers every nudge before it
-    if (PostDeferredCall(postedRedraw, nullptr) < 0) redrawPosted.store(false);
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace kolvar::capture {
+
 // "(1700000000.000123) vcan0 1A5#F0FF100000000000\n": wall-clock seconds
 // with microseconds, the interface, the standard identifier in three hex
 // digits and the frame's own `length` data bytes (0..8; "1A5#" for none),
@@ -24,6 +26,9 @@ constexpr std::string_view kTrendCsvHeader =
     "time (s),identifier (hex),ch1 (% of full scale),ch2 (% of full scale),word1 (raw),word2 (raw)\n";
 
 // "1.500000,0x1A5,100.00,-99.95,65520,16\n": seconds since the first
-// sample, the frame's identifier, the two scaled values with two decimals,
-// the two words as integers.
-std::string trendCsvRow(int64_t microsSinceFirst, int32_t id, uint16_t word1, uint16_t word2);
+// sample, the frame's identifier, the two scaled values (`value1`,
+// `value2`) with two decimals, the two words as integers.
+std::string trendCsvRow(int64_t microsSinceFirst, int32_t id, uint16_t word1, uint16_t word2,
+                        double value1, double value2);
+
+}  // namespace kolvar::capture

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Recording of the accepted frames to a candump -l log, written by a thread
-// of its own fed by recordTap(): neither the receive worker nor the UI thread
-// ever waits for the disk, not even to create the file (a FIFO, a stalled
-// network share). A write failure stops the recording; the file keeps the
-// whole lines written before it. Frames lost on the way while it runs
-// (dropped by the CAN layer before the worker, or refused by the full
-// hand-over) are marked where the writer finds them, with a comment line
-// that can-utils' readers and the simulator pass over:
+// of its own fed by a FrameSource: neither the receive worker nor the UI
+// thread ever waits for the disk, not even to create the file (a FIFO, a
+// stalled network share). A write failure stops the recording; the file
+// keeps the whole lines written before it. Frames lost on the way while it
+// runs (FrameSource::lost()) are marked where the writer finds them, with a
+// comment line that can-utils' readers and the simulator pass over:
 //   "# lost 17289 frames\n"
 // Plain C++, no Qt.
 
@@ -18,7 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "can/file_job.h"
+#include "capture/file_job.h"
+#include "capture/frame_source.h"
+
+namespace kolvar::capture {
 
 class Recorder {
 public:
@@ -26,12 +28,13 @@ public:
     // cancels the writes: a reader that takes nothing does not hold Stop.
     static constexpr std::chrono::milliseconds kFinishWait{200};
 
-    Recorder() = default;
+    // `source` outlives the recorder.
+    explicit Recorder(FrameSource& source) : source_(source) {}
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
     ~Recorder() { stop(); }
 
-    // [main-thread] Opens recordTap() and starts the writer, which creates
+    // [main-thread] Opens the source and starts the writer, which creates
     // `path`. A frame's line carries the name of the channel it came in on,
     // channelNames[frame.channel] ("can" for one outside the table), and its
     // arrival time moved onto the wall clock by adding
@@ -41,10 +44,10 @@ public:
     // with opened() false.
     bool start(const std::string& path, std::vector<std::string> channelNames,
                int64_t wallMinusMonotonicMicros, std::string* error);
-    // [main-thread] Closes the tap, writes what it still holds and closes the
-    // file. Returns within about 2 x kFinishWait whatever the file does: a
-    // writer still waiting on it then is cancelled and left to end by
-    // itself. Harmless when not recording.
+    // [main-thread] Closes the source, writes what it still holds and closes
+    // the file, and joins the writer. A writer still waiting on the file
+    // after kFinishWait is cancelled, which ends its wait at once (see
+    // LineFile). Harmless when not recording.
     void stop();
 
     // [main-thread] True from start() until stop() or a failure.
@@ -61,6 +64,9 @@ public:
 
 private:
     struct Session;
+    FrameSource& source_;
     std::shared_ptr<Session> session_;
     FileJob writer_;
 };
+
+}  // namespace kolvar::capture

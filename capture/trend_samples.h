@@ -2,17 +2,23 @@
 #pragma once
 // What the trend holds: the accepted frames' arrival times and channel words
 // in a ring of fixed capacity, oldest overwritten when full, and the places
-// where the identifier changed. The ring's storage comes in blocks taken as
-// samples arrive, so it holds about what the data needs (a device sending
-// 100 frames/s fills one block in ten minutes), and clear() gives the blocks
-// back. Plain C++, no Qt. [main-thread]
+// where the identifier changed. It takes decoded words, not frames: the code
+// that feeds it decodes them, and gives the scale that turns a word into the
+// value shown. The ring's storage comes in blocks taken as samples arrive, so
+// it holds about what the data needs (a device sending 100 frames/s fills one
+// block in ten minutes), and clear() gives the blocks back. Plain C++, no Qt.
+// [main-thread]
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "can/frame_tap.h"
+
+namespace kolvar::capture {
+
+// A channel word (0..65535) as the value shown, e.g. -100.0 .. +100.0.
+using WordScale = double (*)(int32_t word);
 
 struct TrendSample {
     int64_t micros;  // arrival time, CLOCK_MONOTONIC
@@ -39,11 +45,13 @@ public:
     // Blocks hold 2^blockShift samples, or the capacity rounded up to a power
     // of two when that is less. Example: capacity 10, blockShift 2 -> three
     // blocks of 4, the last one half used.
-    explicit TrendSamples(size_t capacity = kDefaultCapacity, unsigned blockShift = kDefaultBlockShift);
+    explicit TrendSamples(WordScale scale, size_t capacity = kDefaultCapacity,
+                          unsigned blockShift = kDefaultBlockShift);
 
-    // Decodes the frame's words (the program's byte order) and appends them.
-    // A frame whose identifier differs from the previous frame's adds a mark.
-    void append(const TappedFrame& frame);
+    // Appends a frame of `id` arriving at `micros` (CLOCK_MONOTONIC, never
+    // before the previous one) with its two channel words. A frame whose
+    // identifier differs from the previous frame's adds a mark.
+    void append(int64_t micros, int32_t id, uint16_t word1, uint16_t word2);
     // Forgets every sample and mark and frees the blocks.
     void clear();
 
@@ -51,6 +59,9 @@ public:
     size_t capacity() const { return capacity_; }
     // Bytes of the blocks taken so far.
     size_t heldBytes() const;
+    // A word as the value shown, by the scale given at construction.
+    double value(uint16_t word) const { return scale_(word); }
+    WordScale scale() const { return scale_; }
     // Sample i, counted from the oldest held.
     TrendSample at(size_t i) const;
     // Index of the first sample arriving at or after `micros` (size() if none).
@@ -77,6 +88,7 @@ private:
     const Block& blockOf(size_t s) const { return blocks_[s >> blockShift_]; }
     size_t offsetOf(size_t s) const { return s & blockMask_; }
 
+    WordScale scale_;
     size_t capacity_;
     unsigned blockShift_;
     size_t blockMask_;
@@ -87,3 +99,5 @@ private:
     bool haveId_ = false;
     int32_t lastId_ = 0;
 };
+
+}  // namespace kolvar::capture

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/line_file.h"
+#include "capture/line_file.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+
+namespace kolvar::capture {
 
 bool LineFile::open(const std::string& path, int cancelFd) {
     close();
@@ -86,3 +88,5 @@ void LineFile::fail(int errorNumber) {
 void LineFile::fail(const char* reason) {
     if (error_.empty()) error_ = reason;
 }
+
+}  // namespace kolvar::capture

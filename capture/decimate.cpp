@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/decimate.h"
+#include "capture/decimate.h"
 
 #include <algorithm>
+
+namespace kolvar::capture {
 
 namespace {
 // Adds the samples from `firstColumn` on to columns that start out empty
@@ -60,3 +62,5 @@ void TrendView::update(const TrendSamples& samples, int64_t fromMicros, int64_t 
     held_ = samples.size();
     newest_ = samples.size() ? samples.at(samples.size() - 1).micros : 0;
 }
+
+}  // namespace kolvar::capture

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A thread that writes one file for its owner, and that the owner can always
-// leave. cancel() makes the file's writes give up at once, also one that
-// waits for a FIFO's reader to take data (LineFile::open with cancelFd());
-// release() waits a bounded time for the thread and, when it has not ended
-// (a call stuck on a stalled network share), leaves it to end by itself.
-// The work must therefore own everything it uses (captured by value or
-// through a shared_ptr), never its owner. Plain C++, no Qt.
+// A thread that writes one file for its owner, which stops and joins it.
+// cancel() makes the file's writes give up at once, also one that waits for
+// a FIFO's reader to take data or for a slow file to take more (LineFile
+// opens non-blocking and polls the file together with the cancel
+// descriptor); release() lets the work finish for a bounded time, then
+// cancels it and joins the thread. The work owns what it uses (captured by
+// value or through a shared_ptr), never its owner. Plain C++, no Qt.
 
 #include <chrono>
 #include <condition_variable>
@@ -15,10 +15,13 @@
 #include <mutex>
 #include <thread>
 
+namespace kolvar::capture {
+
 class FileJob {
 public:
-    // How long release() waits by default, twice at most: a close of the
-    // viewer with a recording and an export under way ends within a second.
+    // How long release() lets the work finish by default before it cancels
+    // it: a close of the viewer with a recording and an export under way
+    // ends within a second.
     static constexpr std::chrono::milliseconds kReleaseWait{200};
 
     FileJob() = default;
@@ -26,7 +29,8 @@ public:
     FileJob& operator=(const FileJob&) = delete;
     ~FileJob() { release(kReleaseWait); }
 
-    // [owner-thread] Runs work(cancelFd) on a thread of its own; cancelFd is
+    // [owner-thread] Runs work(cancelFd) on a thread of its own, named
+    // "kolvar-file"; cancelFd is
     // the descriptor to give LineFile::open. False when the job still has a
     // thread, or no descriptor or thread could be made.
     bool start(std::function<void(int cancelFd)> work);
@@ -38,8 +42,7 @@ public:
     // when not started.
     void cancel();
     // [owner-thread] Waits up to `bound` for the work to return, then cancels
-    // it and waits up to `bound` again; joins the thread when the work has
-    // returned, otherwise leaves it to end by itself. True when it returned.
+    // it, and joins the thread. True when the work returned before the cancel.
     bool release(std::chrono::milliseconds bound);
 
 private:
@@ -47,3 +50,5 @@ private:
     std::shared_ptr<Shared> shared_;
     std::thread thread_;
 };
+
+}  // namespace kolvar::capture

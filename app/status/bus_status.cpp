@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "can/bus_status.h"
+#include "app/status/bus_status.h"
 
 #include <cstdio>
 
@@ -82,15 +82,7 @@ std::string ageText(int64_t ageMs) {
     return format("%lld s", static_cast<long long>(ageMs / 1000));
 }
 
-// How many channel words a frame of dlc data bytes carries.
-int channelWords(unsigned dlc) { return dlc >= 4 ? 2 : dlc >= 2 ? 1 : 0; }
-
 }  // namespace
-
-bool freshnessChanges(const AcceptedFrame& before, int32_t id, unsigned dlc, int64_t atMs) {
-    return !before.any || before.id != id || atMs - before.atMs > kStaleAfterMs ||
-           channelWords(before.dlc) != channelWords(dlc);
-}
 
 std::string bitRateText(long bitsPerSecond) {
     if (bitsPerSecond >= 1000000 && bitsPerSecond % 1000000 == 0)

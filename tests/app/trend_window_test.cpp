@@ -31,12 +31,16 @@
 #include "app/trend/trend_picture.h"
 #include "app/trend/trend_window.h"
 #include "can/bus.h"
-#include "can/decimate.h"
+#include "capture/decimate.h"
+#include "can/frame_format.h"
 #include "can/frame_tap.h"
-#include "can/trend_samples.h"
+#include "capture/trend_samples.h"
 #include "panel/panel_contract.h"
 #include "tests/can/bus_peers.h"
 #include "tests/can/measured_panel.h"
+#include "tests/support/silent_fifo.h"
+
+using namespace kolvar::capture;
 
 namespace {
 
@@ -129,12 +133,10 @@ TEST_F(TrendWindowTest, AFifoNobodyReadsHoldsNeitherRecordingExportNorClose) {
 
     // Readers that hold their end open and never read.
     const QString logFifo = directory.filePath("log"), csvFifo = directory.filePath("csv");
-    ASSERT_EQ(mkfifo(logFifo.toLocal8Bit().constData(), 0600), 0);
-    ASSERT_EQ(mkfifo(csvFifo.toLocal8Bit().constData(), 0600), 0);
-    const int logReader = ::open(logFifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    const int csvReader = ::open(csvFifo.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(logReader, 0);
-    ASSERT_GE(csvReader, 0);
+    const SilentFifo logSilent(logFifo.toStdString()), csvSilent(csvFifo.toStdString());
+    ASSERT_TRUE(logSilent.ready());
+    ASSERT_TRUE(csvSilent.ready());
+    const int logReader = logSilent.reader(), csvReader = csvSilent.reader();
 
     // More than a pipe holds (64 KB) of both: 4,000 log lines and CSV rows.
     constexpr int kFrames = 4000;
@@ -162,8 +164,6 @@ TEST_F(TrendWindowTest, AFifoNobodyReadsHoldsNeitherRecordingExportNorClose) {
     EXPECT_TRUE(window->recorder().recording());
     EXPECT_EQ(window->message(), "Exporting " + QString::number(window->samples().size()) + " samples (all kept) to " + csvFifo);
     closeTrendWindow();  // returns: neither waiting writer holds it
-    ::close(logReader);
-    ::close(csvReader);
 }
 
 // The picture: a silent stretch stays the plot's background (no line joins
@@ -182,13 +182,10 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
     // Readings 3071 (+49.99) and 1023 (-50.04), one frame per column, none in
     // the middle third (over 4 s of silence); the last third is 0x1A5.
     const int silentFrom = n / 3, silentTo = 2 * n / 3;
-    TrendSamples samples(4096);
+    TrendSamples samples(scaleChannelWord, 4096);
     for (int k = 0; k < n; ++k) {
         if (k >= silentFrom && k < silentTo) continue;
-        const unsigned char data[8] = {0xF0, 0xBF, 0xF0, 0x3F, 0, 0, 0, 0};
-        TappedFrame frame{k * kColumn + kColumn / 2, k < silentTo ? 0x200 : 0x1A5, 8, {}, 0};
-        std::copy(data, data + 8, frame.data);
-        samples.append(frame);
+        samples.append(k * kColumn + kColumn / 2, k < silentTo ? 0x200 : 0x1A5, 0xBFF0, 0x3FF0);
     }
     std::vector<TrendColumn> columns;
     decimate(samples, 0, kColumn, n, columns);
@@ -250,7 +247,7 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
 TEST(TrendMeasureTest, CursorsReadARampASelectionIsMeasuredAndThePictureCarriesIt) {
     TrendChart chart;
     chart.resize(640, 320);
-    TrendSamples samples(4096);
+    TrendSamples samples(scaleChannelWord, 4096);
     TrendMeasure measure(&chart, samples);
     chart.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
@@ -260,10 +257,7 @@ TEST(TrendMeasureTest, CursorsReadARampASelectionIsMeasuredAndThePictureCarriesI
     constexpr int64_t kColumn = 20'000;
     const int silentFrom = 3 * n / 4;
     for (int k = 0; k < silentFrom; ++k) {
-        const unsigned w1 = static_cast<unsigned>(4 * k) << 4;
-        TappedFrame frame{k * kColumn + kColumn / 2, 0x200, 8,
-                          {static_cast<unsigned char>(w1 & 0xFF), static_cast<unsigned char>(w1 >> 8), 0xF0, 0x3F}, 0};
-        samples.append(frame);
+        samples.append(k * kColumn + kColumn / 2, 0x200, static_cast<uint16_t>(4 * k) << 4, 0x3FF0);
     }
     std::vector<TrendColumn> columns;
     decimate(samples, 0, kColumn, n, columns);

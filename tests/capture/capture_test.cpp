@@ -17,18 +17,22 @@
 #include <unistd.h>
 #include <vector>
 
-#include "can/decimate.h"
+#include "can/frame_format.h"
 #include "can/frame_tap.h"
-#include "can/log_lines.h"
-#include "can/recorder.h"
-#include "can/trend_csv.h"
-#include "can/trend_samples.h"
-#include "can/trend_stats.h"
+#include "capture/decimate.h"
+#include "capture/frame_source.h"
+#include "capture/log_lines.h"
+#include "capture/recorder.h"
+#include "capture/trend_csv.h"
+#include "capture/trend_samples.h"
+#include "capture/trend_stats.h"
+
+using namespace kolvar::capture;
 
 namespace {
 
 // A frame whose channel-1 reading is r1 and channel-2 reading r2 (byte
-// order 0, the built one).
+// order 0, the built one), as the worker hands it over.
 TappedFrame frameAt(int64_t micros, int r1, int r2 = 0, int32_t id = 0x200) {
     const unsigned w1 = static_cast<unsigned>(r1) << 4;
     const unsigned w2 = static_cast<unsigned>(r2) << 4;
@@ -36,6 +40,28 @@ TappedFrame frameAt(int64_t micros, int r1, int r2 = 0, int32_t id = 0x200) {
                          static_cast<unsigned char>(w2 & 0xFF), static_cast<unsigned char>(w2 >> 8), 0, 0, 0, 0},
             0};
 }
+
+// The same frame appended to the trend, its words decoded.
+void appendAt(TrendSamples& samples, int64_t micros, int r1, int r2 = 0, int32_t id = 0x200) {
+    samples.append(micros, id, static_cast<uint16_t>(r1 << 4), static_cast<uint16_t>(r2 << 4));
+}
+
+// The recording's source: the worker's hand-over to it, and the frames the
+// full hand-over refused as the losses.
+class TapSource final : public FrameSource {
+public:
+    void open() override { tap.open(); }
+    void close() override { tap.close(); }
+    void drain(const std::function<void(const Frame&)>& take) override {
+        tap.drain([&](const TappedFrame& t) {
+            Frame frame{t.arrivalMicros, t.id, t.length, {}, t.channel};
+            std::copy(t.data, t.data + 8, frame.data);
+            take(frame);
+        });
+    }
+    uint64_t lost() const override { return tap.dropped(); }
+    FrameTap tap;
+};
 
 struct DecimationRow {
     const char* name;
@@ -49,8 +75,8 @@ class Decimation : public ::testing::TestWithParam<DecimationRow> {};
 
 TEST_P(Decimation, KeepsTheTrueMinimumAndMaximumOfEachColumn) {
     const DecimationRow& row = GetParam();
-    TrendSamples samples(8);  // small: the rows that overflow it lose their oldest
-    for (const auto& [micros, reading] : row.series) samples.append(frameAt(micros, reading, 4095 - reading));
+    TrendSamples samples(scaleChannelWord, 8);  // small: the rows that overflow it lose their oldest
+    for (const auto& [micros, reading] : row.series) appendAt(samples, micros, reading, 4095 - reading);
     std::vector<TrendColumn> columns;
     decimate(samples, row.from, row.columnMicros, row.columns, columns);
     ASSERT_EQ(columns.size(), row.expected.size());
@@ -92,12 +118,12 @@ INSTANTIATE_TEST_SUITE_P(
 // window shows, as the window moves on by whole columns and by more than
 // its width, and as samples keep arriving in the newest column.
 TEST(TrendViewTest, MovingWindowMatchesAFreshDecimation) {
-    TrendSamples samples(64);
+    TrendSamples samples(scaleChannelWord, 64);
     TrendView view;
     std::vector<TrendColumn> fresh;
     int64_t micros = 0;
     for (int64_t step : {0, 1, 1, 2, 0, 3, 9, 1, 40, 1}) {
-        for (int k = 0; k < 4; ++k, micros += 7) samples.append(frameAt(micros, static_cast<int>((micros * 37) % 4096)));
+        for (int k = 0; k < 4; ++k, micros += 7) appendAt(samples, micros, static_cast<int>((micros * 37) % 4096));
         const int64_t from = micros / 10 * 10 - 60 + step * 10;
         view.update(samples, from, 10, 8);
         decimate(samples, from, 10, 8, fresh);
@@ -119,9 +145,9 @@ TEST(TrendViewTest, MovingWindowMatchesAFreshDecimation) {
 // capacity twice over: the oldest are overwritten across the block edges,
 // the search finds every sample, and after clear() the blocks are taken again.
 TEST(TrendSamplesTest, RingWrapsAndSearchesAcrossBlockEdges) {
-    TrendSamples samples(10, 2);
+    TrendSamples samples(scaleChannelWord, 10, 2);
     for (int round = 0; round < 2; ++round) {
-        for (int k = 0; k < 23; ++k) samples.append(frameAt(10 * k, k));
+        for (int k = 0; k < 23; ++k) appendAt(samples, 10 * k, k);
         ASSERT_EQ(samples.size(), 10u);
         for (size_t i = 0; i < samples.size(); ++i) {
             const int k = 13 + static_cast<int>(i);
@@ -139,11 +165,11 @@ TEST(TrendSamplesTest, RingWrapsAndSearchesAcrossBlockEdges) {
 }
 
 TEST(TrendSamplesTest, MarksWhereTheIdentifierChangedAndGapsWhereTheDeviceWasSilent) {
-    TrendSamples samples(16);
-    samples.append(frameAt(0, 1, 0, 0x200));
-    samples.append(frameAt(100'000, 1, 0, 0x200));
-    samples.append(frameAt(200'000, 1, 0, 0x1A5));
-    samples.append(frameAt(200'000 + kTrendGapMicros + 1, 1, 0, 0x1A5));
+    TrendSamples samples(scaleChannelWord, 16);
+    appendAt(samples, 0, 1, 0, 0x200);
+    appendAt(samples, 100'000, 1, 0, 0x200);
+    appendAt(samples, 200'000, 1, 0, 0x1A5);
+    appendAt(samples, 200'000 + kTrendGapMicros + 1, 1, 0, 0x1A5);
     ASSERT_EQ(samples.marks().size(), 1u);
     EXPECT_EQ(samples.marks()[0].micros, 200'000);
     EXPECT_EQ(samples.marks()[0].id, 0x1A5);
@@ -160,13 +186,13 @@ TEST(TrendSamplesTest, MarksWhereTheIdentifierChangedAndGapsWhereTheDeviceWasSil
 // within a reading's rounding (0.025); the constant's reading 3071 is
 // 200 * 3071 / 4095 - 100 = 49.9878 with a spread of exactly 0.
 TEST(TrendStatsTest, SineAndConstantAcrossASilenceMatchTheHandFigures) {
-    TrendSamples samples(4096);
+    TrendSamples samples(scaleChannelWord, 4096);
     const double kPi = std::acos(-1.0);
     int64_t micros = 0;
     for (int half = 0; half < 2; ++half) {
         for (int k = 0; k < 1000; ++k, micros += 1000) {
             const int reading = static_cast<int>(std::lround(2047.5 + 0.9 * 2047.5 * std::sin(2 * kPi * k / 100)));
-            samples.append(frameAt(micros, reading, 3071, half ? 0x1A5 : 0x200));
+            appendAt(samples, micros, reading, 3071, half ? 0x1A5 : 0x200);
         }
         micros += 2'000'000;
     }
@@ -199,58 +225,14 @@ TEST(TrendStatsTest, SineAndConstantAcrossASilenceMatchTheHandFigures) {
     EXPECT_EQ(trendStats(samples, 1'200'000, 2'800'000).frames, 0u) << "inside the silence";
 
     // The header's example, exact: full scale both ways.
-    TrendSamples square(8);
-    for (int k = 0; k < 4; ++k) square.append(frameAt(k, k % 2 ? 4095 : 0));
+    TrendSamples square(scaleChannelWord, 8);
+    for (int k = 0; k < 4; ++k) appendAt(square, k, k % 2 ? 4095 : 0);
     const ChannelStats full = trendStats(square, 0, 3).ch[0];
     EXPECT_EQ(full.min, -100.0);
     EXPECT_EQ(full.max, 100.0);
     EXPECT_EQ(full.mean, 0.0);
     EXPECT_DOUBLE_EQ(full.stddev, 100.0);
     EXPECT_DOUBLE_EQ(full.rms, 100.0);
-}
-
-// The worker's side of the hand-over at 8,000 frames/s while the UI side
-// drains at screen rate: every frame arrives, in order. With the consumer
-// stalled, the producer still finishes at once and counts what it dropped.
-TEST(FrameTapTest, DropsNothingAt8000FramesPerSecondAndNeverBlocksTheWorker) {
-    FrameTap tap;
-    tap.open();
-    constexpr int kFrames = 16000;  // 2 s
-    std::atomic<bool> produced{false};
-    std::thread worker([&] {
-        const auto start = std::chrono::steady_clock::now();
-        for (int i = 0; i < kFrames; ++i) {
-            if (i % 8 == 0) std::this_thread::sleep_until(start + std::chrono::microseconds(i * 125));
-            tap.offer(frameAt(i, 0));
-        }
-        produced = true;
-    });
-    std::vector<int64_t> received;
-    const auto take = [&](const TappedFrame& f) { received.push_back(f.arrivalMicros); };
-    while (!produced.load()) {
-        tap.drain(take);
-        std::this_thread::sleep_for(std::chrono::milliseconds(16));
-    }
-    tap.drain(take);
-    worker.join();
-    EXPECT_EQ(tap.dropped(), 0u);
-    ASSERT_EQ(received.size(), static_cast<size_t>(kFrames));
-    for (int i = 0; i < kFrames; ++i) ASSERT_EQ(received[i], i) << "out of order at " << i;
-
-    // Nobody drains: the producer is never held up, the ring keeps the
-    // oldest it could take and refuses the rest.
-    std::thread flood([&] {
-        for (int i = 0; i < 3 * static_cast<int>(FrameTap::kCapacity); ++i) tap.offer(frameAt(i, 0));
-    });
-    flood.join();
-    EXPECT_EQ(tap.dropped(), 2 * FrameTap::kCapacity);
-    size_t kept = tap.drain([](const TappedFrame&) {});
-    EXPECT_EQ(kept, FrameTap::kCapacity);
-
-    // A closed tap takes nothing.
-    tap.close();
-    tap.offer(frameAt(1, 0));
-    EXPECT_EQ(tap.drain([](const TappedFrame&) {}), 0u);
 }
 
 // A log line carries the frame's own length, as candump -l writes it, so
@@ -281,14 +263,14 @@ std::string readAll(const std::string& path) {
 // between two rows shows as a change of device, not a jump of one signal.
 TEST(TrendCsvTest, KnownSeriesGivesKnownRows) {
     const std::string path = ::testing::TempDir() + "trend.csv";
-    TrendSamples held(8);
-    held.append(frameAt(5'000'000, 0x000, 0xFFF));
-    held.append(frameAt(5'000'125, 0xFFF, 0x001, 0x200));
-    held.append(frameAt(6'500'000, 0x800, 0x7FF, 0x201));
+    TrendSamples held(scaleChannelWord, 8);
+    appendAt(held, 5'000'000, 0x000, 0xFFF);
+    appendAt(held, 5'000'125, 0xFFF, 0x001, 0x200);
+    appendAt(held, 6'500'000, 0x800, 0x7FF, 0x201);
     std::vector<TrendSample> series;
     for (size_t i = 0; i < held.size(); ++i) series.push_back(held.at(i));
     std::string error;
-    ASSERT_TRUE(writeTrendCsv(path, series, &error)) << error;
+    ASSERT_TRUE(writeTrendCsv(path, series, scaleChannelWord, &error)) << error;
     EXPECT_EQ(readAll(path),
               "time (s),identifier (hex),ch1 (% of full scale),ch2 (% of full scale),word1 (raw),word2 (raw)\n"
               "0.000000,0x200,-100.00,100.00,0,65520\n"
@@ -307,11 +289,12 @@ int recordInChild(const std::string& path, rlim_t sizeLimit, int frames, const s
             const rlimit limit{sizeLimit, sizeLimit};
             if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
         }
-        Recorder recorder;
+        TapSource source;
+        Recorder recorder(source);
         std::string error;
         if (!recorder.start(path, {"vcan0"}, 1'700'000'000'000'000, &error)) _exit(4);
         for (int i = 0; i < frames; ++i) {
-            recordTap().offer(frameAt(i * 125, i % 4096));
+            source.tap.offer(frameAt(i * 125, i % 4096));
             if (i % 100 == 99) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         for (int wait = 0; wait < 200 && recorder.recording(); ++wait)
@@ -383,11 +366,12 @@ TEST(RecorderTest, FailingFileStopsTheRecordingAndKeepsWholeLines) {
 // lost add up to what was offered, and the counts match the file.
 TEST(RecorderTest, FramesRefusedByTheHandOverAreCountedAndMarkedInTheLog) {
     const std::string path = ::testing::TempDir() + "refused.log";
-    Recorder recorder;
+    TapSource source;
+    Recorder recorder(source);
     std::string error;
     ASSERT_TRUE(recorder.start(path, {"vcan0"}, 1'700'000'000'000'000, &error)) << error;
     constexpr int kFrames = 4 * static_cast<int>(FrameTap::kCapacity);
-    for (int i = 0; i < kFrames; ++i) recordTap().offer(frameAt(i, i % 4096));
+    for (int i = 0; i < kFrames; ++i) source.tap.offer(frameAt(i, i % 4096));
     recorder.stop();
     ASSERT_TRUE(recorder.failure().empty()) << recorder.failure();
 

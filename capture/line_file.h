@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace kolvar::capture {
+
 class LineFile {
 public:
     LineFile() = default;
@@ -49,3 +51,5 @@ private:
     long long committed_ = 0;  // bytes of whole lines in the file
     std::string error_;
 };
+
+}  // namespace kolvar::capture

@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "can/trend_samples.h"
+#include "capture/trend_samples.h"
+
+namespace kolvar::capture {
 
 struct ChannelStats {
     double min = 0, max = 0, mean = 0, stddev = 0, rms = 0;
@@ -44,3 +46,5 @@ struct PointValues {
 // draws: between two frames no further apart than kTrendGapMicros, or within
 // `reachMicros` (about a pixel column) of a frame. Otherwise frame = false.
 PointValues trendValuesAt(const TrendSamples& samples, int64_t micros, int64_t reachMicros);
+
+}  // namespace kolvar::capture

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "can/trend_samples.h"
+#include "capture/trend_samples.h"
+
+namespace kolvar::capture {
 
 struct ChannelColumn {
     int first, last, min, max;  // readings 0..4095
@@ -57,3 +59,5 @@ private:
 inline bool columnsJoin(const TrendColumn& before, const TrendColumn& after) {
     return after.firstMicros - before.lastMicros <= kTrendGapMicros;
 }
+
+}  // namespace kolvar::capture
