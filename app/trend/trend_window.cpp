@@ -170,7 +170,7 @@ void TrendWindow::closeEvent(QCloseEvent* event) {
 void TrendWindow::forgetSamples() {
     // An export under way writes its own copy; the recording has stopped.
     samples_.clear();
-    view_ = TrendView();
+    view_ = kolvar::capture::TrendView();
     measure_->clear();
     lastRedrawMicros_ = 0;
 #ifdef __GLIBC__
