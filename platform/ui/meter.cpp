@@ -82,10 +82,14 @@ void UiMeter::announceReading() {
     });
 }
 
+double UiMeter::logicalHeight() const { return dialRect_.height() * kLogicalWidth / dialRect_.width(); }
+
+QPointF UiMeter::needlePivot() const { return {kLogicalWidth / 2, logicalHeight() + kPivotBelowFace}; }
+
 void UiMeter::paintFace(QPainter& painter) const {
-    const double logicalHeight = dialRect_.height() * kLogicalWidth / dialRect_.width();
+    const double logicalHeight = this->logicalHeight();
     const QRectF face(0.5, 0.5, kLogicalWidth - 1.0, logicalHeight - 1.0);
-    const QPointF pivot(kLogicalWidth / 2, logicalHeight + kPivotBelowFace);
+    const QPointF pivot = needlePivot();
 
     QLinearGradient shade(0, 0, 0, logicalHeight);
     shade.setColorAt(0, palette().color(QPalette::Base));
@@ -135,10 +139,9 @@ void UiMeter::paintFace(QPainter& painter) const {
 }
 
 void UiMeter::paintNeedle(QPainter& painter) const {
-    const double logicalHeight = dialRect_.height() * kLogicalWidth / dialRect_.width();
     painter.save();
-    painter.setClipRect(QRectF(1, 1, kLogicalWidth - 2, logicalHeight - 12));
-    painter.translate(kLogicalWidth / 2, logicalHeight + kPivotBelowFace);
+    painter.setClipRect(QRectF(1, 1, kLogicalWidth - 2, logicalHeight() - 12));
+    painter.translate(needlePivot());
     painter.rotate(angleFor(value_, minimum_, maximum_));
     QPainterPath needle;
     needle.moveTo(-1.6, -28);
@@ -154,9 +157,7 @@ void UiMeter::paintNeedle(QPainter& painter) const {
 
 QPointF UiMeter::needleTip(double value) const {
     const double scale = dialRect_.width() / kLogicalWidth;
-    const double logicalHeight = dialRect_.height() / scale;
-    const QPointF pivot(kLogicalWidth / 2, logicalHeight + kPivotBelowFace);
-    const QPointF tip = pivot + onDial(kScaleRadius + 1, angleFor(value, minimum_, maximum_));
+    const QPointF tip = needlePivot() + onDial(kScaleRadius + 1, angleFor(value, minimum_, maximum_));
     return (QPointF(dialRect_.topLeft()) + tip * scale) * devicePixelRatioF();
 }
 

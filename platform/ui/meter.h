@@ -40,6 +40,11 @@ private:
 
     void paintFace(QPainter& painter) const;
     void paintNeedle(QPainter& painter) const;
+    // The dial's height in its drawing's units (kLogicalWidth wide), and
+    // the needle's pivot in them, below the face: one geometry for the face,
+    // the needle and the test of whether the needle moved.
+    double logicalHeight() const;
+    QPointF needlePivot() const;
     // Where the needle's tip lies for `value`, in device pixels of the widget.
     QPointF needleTip(double value) const;
 
