@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/virtual_bus_protocol.h"
 
+#include <charconv>
+
 #include "platform/base/decimal.h"
 #include "platform/base/frame_text.h"
 #include "platform/canlib.h"
@@ -28,13 +30,9 @@ constexpr std::string_view kLostPrefix = "lost:";
 
 // Appends value in decimal without a temporary string.
 void appendDecimal(std::string& out, uint64_t value) {
-    char digits[20];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (count > 0) out += digits[--count];
+    char digits[20];  // UINT64_MAX has 20
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
 }
 
 // "can" followed by a decimal number up to kMaxInterface.
