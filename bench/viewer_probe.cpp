@@ -62,7 +62,9 @@ int64_t nowMicros() { return static_cast<int64_t>(monotonicMicros()); }
 
 void noteTakenFrame(int handle, const void* msg) {
     framesTaken.fetch_add(1, std::memory_order_relaxed);
-    workerThreadId.store(static_cast<int>(gettid()), std::memory_order_relaxed);
+    // gettid() is a system call; the worker's id does not change.
+    thread_local const int workerTid = static_cast<int>(gettid());
+    workerThreadId.store(workerTid, std::memory_order_relaxed);
     if (!timing.load(std::memory_order_relaxed)) return;
     int64_t arrival = 0;
     if (canGetLastArrivalMicros(handle, &arrival) != canOK || arrival == 0) return;

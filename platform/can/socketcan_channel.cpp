@@ -172,13 +172,19 @@ void SocketCanChannel::onSocketError(int error) {
 int64_t SocketCanChannel::toSteadyMicros(const timespec& stamp) {
     const int64_t wallUs = int64_t(stamp.tv_sec) * 1'000'000 + stamp.tv_nsec / 1000;
     // Taken again once a second of stamps has passed, or when the wall clock
-    // was set back, so that a step of the wall clock is followed within a second.
-    if (offsetTakenAtUs_ == 0 || wallUs < offsetTakenAtUs_ ||
-        wallUs - offsetTakenAtUs_ > kClockOffsetRefreshUs) {
+    // was set back (a stamp older than the one before it), so that a step of
+    // the wall clock is followed within a second. A frame waits in the socket
+    // until the worker's next pass, so its stamp is often older than the
+    // moment the offset was taken: that alone is no step, and reading the
+    // clock again for it would cost two system calls a frame.
+    const int64_t sinceTaken = wallUs - offsetTakenAtUs_;
+    if (offsetTakenAtUs_ == 0 || wallUs < lastStampUs_ || sinceTaken > kClockOffsetRefreshUs ||
+        sinceTaken < -kClockOffsetRefreshUs) {
         const int64_t steady = steadyMicros();
         offsetTakenAtUs_ = clockMicros(CLOCK_REALTIME);
         wallToSteadyUs_ = steady - offsetTakenAtUs_;
     }
+    lastStampUs_ = wallUs;
     return wallUs + wallToSteadyUs_;
 }
 

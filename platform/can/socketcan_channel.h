@@ -97,6 +97,7 @@ private:
     std::vector<Frame> batch_;  // [pull]
     int64_t offsetTakenAtUs_ = 0;  // [pull] wall clock when wallToSteadyUs_ was taken
     int64_t wallToSteadyUs_ = 0;   // [pull] steady clock minus wall clock
+    int64_t lastStampUs_ = 0;      // [pull] the newest frame's receive stamp, wall clock
     std::atomic<uint64_t> sendErrors_{0};
     std::atomic<uint64_t> shortReads_{0};
 
