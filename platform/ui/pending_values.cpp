@@ -2,7 +2,6 @@
 #include "platform/ui/pending_values.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
 #include <bit>
@@ -14,6 +13,7 @@
 #include "platform/ui/runtime.h"
 #include "platform/ui/screen_refresh.h"
 #include "platform/ui/wake_fd.h"
+#include "platform/ui/window_repaint.h"
 
 namespace {
 std::atomic<int> wakeFd{-1};
@@ -55,41 +55,40 @@ bool applyPendingValues() {
 
 // Batches are applied at most once per frame of the screen: a producer
 // that never pauses then costs the main thread one batch and one paint per
-// frame, not one per wake-up. While values keep coming the pacer looks again
-// at every frame by itself, so a stream costs the main thread one wake-up per
-// frame and the producer no write to the eventfd; the first value after a
-// pause is shown at once.
+// frame, not one per wake-up. While values keep coming, a repeating timer of
+// one frame applies them by itself, so a stream costs the main thread one
+// wake-up per frame and the producer no write to the eventfd; the first
+// value after a pause is shown at once. No clock is read here: the timer
+// stops at the first frame that finds nothing pending, so a wake-up that
+// finds it stopped comes at least a frame after the last batch.
 class FramePacer : public QObject {
 public:
     explicit FramePacer(QObject* parent) : QObject(parent) {
-        nextFrame_.setSingleShot(true);
-        connect(&nextFrame_, &QTimer::timeout, this, [this] { applyNow(); });
-        sinceLastBatch_.start();
+        everyFrame_.setTimerType(Qt::PreciseTimer);
+        connect(&everyFrame_, &QTimer::timeout, this, [this] {
+            if (!applyBatch()) everyFrame_.stop();
+        });
     }
 
-    // [main-thread] On a wake-up: applies now, or at the next frame.
+    // [main-thread] On a wake-up: applies now, or leaves it to the next
+    // frame when values are already flowing.
     void wakeUp() {
         std::uint64_t wakeUps = 0;
         if (read(wakeFd.load(), &wakeUps, sizeof wakeUps) == sizeof wakeUps)
             wakeUpsInFlight.fetch_sub(static_cast<int>(wakeUps));
-        const qint64 elapsed = sinceLastBatch_.elapsed();
-        const int period = framePeriodMs();
-        if (elapsed >= period) {
-            applyNow();
-        } else if (!nextFrame_.isActive()) {
-            nextFrame_.start(int(period - elapsed));
-        }
+        if (everyFrame_.isActive()) return;
+        if (applyBatch()) everyFrame_.start(screenRefreshMicros() / 1000);
     }
 
 private:
-    static int framePeriodMs() { return screenRefreshMicros() / 1000; }
-    void applyNow() {
-        sinceLastBatch_.restart();
-        if (applyPendingValues()) nextFrame_.start(framePeriodMs());
+    // Applies every pending value; the widgets' repaints are collected and
+    // painted together, in this pass, once per window.
+    static bool applyBatch() {
+        const WindowRepaintBatch repaints;
+        return applyPendingValues();
     }
 
-    QTimer nextFrame_;
-    QElapsedTimer sinceLastBatch_;
+    QTimer everyFrame_;
 };
 }  // namespace
 
