@@ -28,14 +28,16 @@ bool applyToWidget(ControlRecord& control, double value) {
 // [main-thread] Applies every pending value of every panel that asked.
 // Returns true when a panel had values: it then stays marked as posted, so
 // values stored until the next frame need no wake-up from their thread; the
-// caller owes that panel a look at the next frame.
-bool applyPendingValues() {
+// caller owes that panel a look at the next frame. With `keepLooking`, a
+// panel that had none stays marked as well, and the caller owes it that look
+// all the same.
+bool applyPendingValues(bool keepLooking) {
     bool applied = false;
     for (const std::shared_ptr<PanelRecord>& panel : ui_registry::all()) {
         if (!panel->window) continue;
         // Cleared before the values are read: a value stored after this
         // point sends a new wake-up, so none is left behind.
-        if (!panel->flushPosted.exchange(false)) continue;
+        if (keepLooking ? !panel->flushPosted.load() : !panel->flushPosted.exchange(false)) continue;
         bool panelApplied = false;
         for (auto& [id, control] : panel->controls) {
             if (control->pendingDirty.exchange(false)) {
@@ -58,15 +60,25 @@ bool applyPendingValues() {
 // frame, not one per wake-up. While values keep coming, a repeating timer of
 // one frame applies them by itself, so a stream costs the main thread one
 // wake-up per frame and the producer no write to the eventfd; the first
-// value after a pause is shown at once. No clock is read here: the timer
-// stops at the first frame that finds nothing pending, so a wake-up that
-// finds it stopped comes at least a frame after the last batch.
+// value after a pause is shown at once. A producer paced to the screen on a
+// clock of its own misses a frame of this timer now and then, so one frame
+// without values keeps the panels claimed; the second stops the timer and
+// lets the next value wake the main thread. No clock is read here: a
+// wake-up that finds the timer stopped comes at least a frame after the
+// last batch.
 class FramePacer : public QObject {
 public:
     explicit FramePacer(QObject* parent) : QObject(parent) {
         everyFrame_.setTimerType(Qt::PreciseTimer);
         connect(&everyFrame_, &QTimer::timeout, this, [this] {
-            if (!applyBatch()) everyFrame_.stop();
+            if (applyBatch(!idleFrame_)) {
+                idleFrame_ = false;
+            } else if (!idleFrame_) {
+                idleFrame_ = true;
+            } else {
+                idleFrame_ = false;
+                everyFrame_.stop();
+            }
         });
     }
 
@@ -77,18 +89,19 @@ public:
         if (read(wakeFd.load(), &wakeUps, sizeof wakeUps) == sizeof wakeUps)
             wakeUpsInFlight.fetch_sub(static_cast<int>(wakeUps));
         if (everyFrame_.isActive()) return;
-        if (applyBatch()) everyFrame_.start(screenRefreshMicros() / 1000);
+        if (applyBatch(false)) everyFrame_.start(screenRefreshMicros() / 1000);
     }
 
 private:
     // Applies every pending value; the widgets' repaints are collected and
     // painted together, in this pass, once per window.
-    static bool applyBatch() {
+    static bool applyBatch(bool keepLooking) {
         const WindowRepaintBatch repaints;
-        return applyPendingValues();
+        return applyPendingValues(keepLooking);
     }
 
     QTimer everyFrame_;
+    bool idleFrame_ = false;  // the last frame found no values
 };
 }  // namespace
 
