@@ -19,6 +19,7 @@ public:
     UiDial(QWidget* parent, QRect dialRect, QRect displayRect, double halfSweepDegrees);
 
     QRect dialRect() const { return dialRect_; }
+    QRect displayRect() const { return displayRect_; }
 
 protected:
     // Reads "dialRect" and "displayRect" when given; returns what is wrong,

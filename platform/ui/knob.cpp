@@ -11,6 +11,7 @@
 
 #include "platform/ui/accessible_controls.h"
 #include "platform/ui/digital_display.h"
+#include "platform/ui/window_repaint.h"
 
 namespace {
 // Logical units: the knob's radius is 100 whatever its size in pixels; the
@@ -34,7 +35,7 @@ bool UiKnob::setNumericValue(double value) {
     const int limited = std::clamp(static_cast<int>(std::lround(value)), minimum_, maximum_);
     if (limited == value_) return true;
     value_ = limited;
-    update();
+    requestRepaint(this);
     announceValueChange(this, value_);
     return true;
 }

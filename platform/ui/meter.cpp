@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QAccessible>
 #include <QPainterPath>
+#include <QPaintEvent>
+#include <QTransform>
 #include <QTimer>
 #include <QVariant>
 #include <algorithm>
@@ -11,6 +13,7 @@
 
 #include "platform/ui/accessible_controls.h"
 #include "platform/ui/digital_display.h"
+#include "platform/ui/window_repaint.h"
 
 namespace {
 // The dial is drawn in logical units: 200 across the dial's width, whatever
@@ -38,11 +41,12 @@ bool UiMeter::setNumericValue(double value) {
     // than this comparison.
     const QPointF moved = needleTip(value_) - paintedTip_;
     const bool needleMoves = std::hypot(moved.x(), moved.y()) >= 1.0;
-    if (!needleMoves && displayText() == paintedText_) return true;
-    // Only the digits changed: only their field is drawn and sent to the
-    // window system.
-    if (needleMoves) update();
-    else update(displayRect_);
+    const bool digitsChange = displayText() != paintedText_;
+    if (!needleMoves && !digitsChange) return true;
+    // Only what changed is drawn and sent to the window system: the needle's
+    // old and new places, and the digits' field.
+    if (needleMoves) requestRepaint(this, paintedNeedle_ | needleRect(value_));
+    if (digitsChange) requestRepaint(this, displayRect_);
     announceReading();
     return true;
 }
@@ -138,21 +142,47 @@ void UiMeter::paintFace(QPainter& painter) const {
     painter.drawRoundedRect(shroud, 4, 4);
 }
 
-void UiMeter::paintNeedle(QPainter& painter) const {
-    painter.save();
-    painter.setClipRect(QRectF(1, 1, kLogicalWidth - 2, logicalHeight() - 12));
-    painter.translate(needlePivot());
-    painter.rotate(angleFor(value_, minimum_, maximum_));
+QTransform UiMeter::needleTransform(double value) const {
+    const double scale = dialRect_.width() / kLogicalWidth;
+    QTransform transform;
+    transform.translate(dialRect_.left(), dialRect_.top());
+    transform.scale(scale, scale);
+    transform.translate(needlePivot().x(), needlePivot().y());
+    transform.rotate(angleFor(value, minimum_, maximum_));
+    return transform;
+}
+
+QRectF UiMeter::needleClip() const {
+    // Inside the face's border and above the shroud, in dial units.
+    const QRectF logical(1, 1, kLogicalWidth - 2, logicalHeight() - 12);
+    const double scale = dialRect_.width() / kLogicalWidth;
+    return {QPointF(dialRect_.topLeft()) + logical.topLeft() * scale, logical.size() * scale};
+}
+
+QPainterPath UiMeter::needlePath() {
     QPainterPath needle;
     needle.moveTo(-1.6, -28);
     needle.lineTo(1.6, -28);
     needle.lineTo(0.5, -(kScaleRadius + 1));
     needle.lineTo(-0.5, -(kScaleRadius + 1));
     needle.closeSubpath();
+    return needle;
+}
+
+void UiMeter::paintNeedle(QPainter& painter) const {
+    painter.save();
+    painter.setClipRect(needleClip());
+    painter.setTransform(needleTransform(value_), true);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0xC0, 0x10, 0x10));
-    painter.drawPath(needle);
+    painter.drawPath(needlePath());
     painter.restore();
+}
+
+QRect UiMeter::needleRect(double value) const {
+    const QRectF needle = needleTransform(value).map(needlePath()).boundingRect() & needleClip();
+    // A pixel more on every side for the antialiased edge.
+    return needle.toAlignedRect().adjusted(-1, -1, 1, 1);
 }
 
 QPointF UiMeter::needleTip(double value) const {
@@ -178,16 +208,14 @@ void UiMeter::paintEvent(QPaintEvent* event) {
     painter.drawPixmap(dialRect_.topLeft(), staticCache_);
 
     painter.setRenderHint(QPainter::Antialiasing);
-    if (!noValue()) {
-        painter.save();
-        painter.translate(dialRect_.topLeft());
-        painter.scale(dialRect_.width() / kLogicalWidth, dialRect_.width() / kLogicalWidth);
-        paintNeedle(painter);
-        painter.restore();
-    }
+    if (!noValue()) paintNeedle(painter);
 
-    // A paint of the digits' field alone leaves the needle where it was.
-    paintedText_ = displayText();
-    if (event->rect().contains(dialRect_)) paintedTip_ = needleTip(value_);
-    paintDigitalDisplay(painter, displayRect_, paintedText_, palette(), greyed() || noValue());
+    // A paint of part of the meter leaves the rest as it was.
+    const QRegion& painted = event->region();
+    if ((QRegion(needleRect(value_)) - painted).isEmpty()) {
+        paintedTip_ = needleTip(value_);
+        paintedNeedle_ = needleRect(value_);
+    }
+    if ((QRegion(displayRect_) - painted).isEmpty()) paintedText_ = displayText();
+    paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed() || noValue());
 }

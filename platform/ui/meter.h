@@ -7,6 +7,8 @@
 // inside the widget).
 
 #include <QElapsedTimer>
+#include <QPainterPath>
+#include <QTransform>
 
 #include "platform/ui/control_widget.h"
 #include "platform/ui/dial.h"
@@ -47,6 +49,14 @@ private:
     QPointF needlePivot() const;
     // Where the needle's tip lies for `value`, in device pixels of the widget.
     QPointF needleTip(double value) const;
+    // The needle in its own units (pointing straight up from the pivot),
+    // the transform that takes it to its place for `value` in the widget,
+    // the clip that hides its root, and the pixels it covers there:
+    // one geometry for the paint and for what a new value repaints.
+    static QPainterPath needlePath();
+    QTransform needleTransform(double value) const;
+    QRectF needleClip() const;
+    QRect needleRect(double value) const;
 
     double value_ = 0;
     double minimum_ = -100;
@@ -57,6 +67,7 @@ private:
     // a repaint.
     QString paintedText_;
     QPointF paintedTip_{-1e9, -1e9};
+    QRect paintedNeedle_;
     QElapsedTimer lastAnnounced_;
     bool announcePending_ = false;
 };

@@ -8,6 +8,7 @@
 
 #include "platform/ui/accessible_controls.h"
 #include "platform/ui/digital_display.h"
+#include "platform/ui/window_repaint.h"
 
 UiNumeric::UiNumeric(QWidget* parent) : QWidget(parent) {}
 
@@ -15,7 +16,7 @@ bool UiNumeric::setNumericValue(double value) {
     const double limited = std::clamp(std::round(value), minimum_, maximum_);
     if (limited == value_) return true;
     value_ = limited;
-    update();
+    requestRepaint(this);
     announceValueChange(this, value_);
     return true;
 }

@@ -2,7 +2,6 @@
 #include "platform/ui/pending_values.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
 #include <bit>
@@ -14,6 +13,7 @@
 #include "platform/ui/runtime.h"
 #include "platform/ui/screen_refresh.h"
 #include "platform/ui/wake_fd.h"
+#include "platform/ui/window_repaint.h"
 
 namespace {
 std::atomic<int> wakeFd{-1};
@@ -28,14 +28,16 @@ bool applyToWidget(ControlRecord& control, double value) {
 // [main-thread] Applies every pending value of every panel that asked.
 // Returns true when a panel had values: it then stays marked as posted, so
 // values stored until the next frame need no wake-up from their thread; the
-// caller owes that panel a look at the next frame.
-bool applyPendingValues() {
+// caller owes that panel a look at the next frame. With `keepLooking`, a
+// panel that had none stays marked as well, and the caller owes it that look
+// all the same.
+bool applyPendingValues(bool keepLooking) {
     bool applied = false;
     for (const std::shared_ptr<PanelRecord>& panel : ui_registry::all()) {
         if (!panel->window) continue;
         // Cleared before the values are read: a value stored after this
         // point sends a new wake-up, so none is left behind.
-        if (!panel->flushPosted.exchange(false)) continue;
+        if (keepLooking ? !panel->flushPosted.load() : !panel->flushPosted.exchange(false)) continue;
         bool panelApplied = false;
         for (auto& [id, control] : panel->controls) {
             if (control->pendingDirty.exchange(false)) {
@@ -55,41 +57,51 @@ bool applyPendingValues() {
 
 // Batches are applied at most once per frame of the screen: a producer
 // that never pauses then costs the main thread one batch and one paint per
-// frame, not one per wake-up. While values keep coming the pacer looks again
-// at every frame by itself, so a stream costs the main thread one wake-up per
-// frame and the producer no write to the eventfd; the first value after a
-// pause is shown at once.
+// frame, not one per wake-up. While values keep coming, a repeating timer of
+// one frame applies them by itself, so a stream costs the main thread one
+// wake-up per frame and the producer no write to the eventfd; the first
+// value after a pause is shown at once. A producer paced to the screen on a
+// clock of its own misses a frame of this timer now and then, so one frame
+// without values keeps the panels claimed; the second stops the timer and
+// lets the next value wake the main thread. No clock is read here: a
+// wake-up that finds the timer stopped comes at least a frame after the
+// last batch.
 class FramePacer : public QObject {
 public:
     explicit FramePacer(QObject* parent) : QObject(parent) {
-        nextFrame_.setSingleShot(true);
-        connect(&nextFrame_, &QTimer::timeout, this, [this] { applyNow(); });
-        sinceLastBatch_.start();
+        everyFrame_.setTimerType(Qt::PreciseTimer);
+        connect(&everyFrame_, &QTimer::timeout, this, [this] {
+            if (applyBatch(!idleFrame_)) {
+                idleFrame_ = false;
+            } else if (!idleFrame_) {
+                idleFrame_ = true;
+            } else {
+                idleFrame_ = false;
+                everyFrame_.stop();
+            }
+        });
     }
 
-    // [main-thread] On a wake-up: applies now, or at the next frame.
+    // [main-thread] On a wake-up: applies now, or leaves it to the next
+    // frame when values are already flowing.
     void wakeUp() {
         std::uint64_t wakeUps = 0;
         if (read(wakeFd.load(), &wakeUps, sizeof wakeUps) == sizeof wakeUps)
             wakeUpsInFlight.fetch_sub(static_cast<int>(wakeUps));
-        const qint64 elapsed = sinceLastBatch_.elapsed();
-        const int period = framePeriodMs();
-        if (elapsed >= period) {
-            applyNow();
-        } else if (!nextFrame_.isActive()) {
-            nextFrame_.start(int(period - elapsed));
-        }
+        if (everyFrame_.isActive()) return;
+        if (applyBatch(false)) everyFrame_.start(screenRefreshMicros() / 1000);
     }
 
 private:
-    static int framePeriodMs() { return screenRefreshMicros() / 1000; }
-    void applyNow() {
-        sinceLastBatch_.restart();
-        if (applyPendingValues()) nextFrame_.start(framePeriodMs());
+    // Applies every pending value; the widgets' repaints are collected and
+    // painted together, in this pass, once per window.
+    static bool applyBatch(bool keepLooking) {
+        const WindowRepaintBatch repaints;
+        return applyPendingValues(keepLooking);
     }
 
-    QTimer nextFrame_;
-    QElapsedTimer sinceLastBatch_;
+    QTimer everyFrame_;
+    bool idleFrame_ = false;  // the last frame found no values
 };
 }  // namespace
 

@@ -88,6 +88,16 @@ void startUpMessage(QtMsgType type, const QMessageLogContext& context, const QSt
 // is when Qt picks its dispatcher; a value the user set is left alone.
 void useDispatcherThatPollsTheWindowSystem() { setenv("QT_NO_GLIB", "1", 0); }
 
+// Qt's X11 backing store hands images to the X server in shared memory when
+// it can, and must then wait for a round trip to the server (a request, a
+// reply read by its event thread, a wake-up of the main thread) before it
+// paints again where the server may still be reading. A meter repainted
+// every refresh paints the same few rectangles each time, so every repaint
+// paid that round trip; the few kilobytes they hold cost less sent over the
+// connection, which needs no reply. Chosen before the application object
+// exists; a value the user set is left alone.
+void sendImagesOverTheConnection() { setenv("QT_XCB_NO_MITSHM", "1", 0); }
+
 template <typename Pointer>
 Pointer findEntry(const char* name, Pointer UiNameEntry::*member) {
     if (!nameTable || !name) return nullptr;
@@ -149,6 +159,7 @@ int InitCVIRTE(void*, char** argv, const UiNameTable* names) {
         applicationArgv[0] = argv[0];
         applicationArgc = 1;
         useDispatcherThatPollsTheWindowSystem();
+        sendImagesOverTheConnection();
         // Deliberately never deleted: the application lives as long as the
         // process, like the run-time it stands for.
         handlerBeforeStart = qInstallMessageHandler(startUpMessage);

@@ -7,14 +7,17 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QRadioButton>
 #include <QTest>
 #include <QWheelEvent>
 #include <cmath>
+#include <thread>
 
 #include "app/KolvarCanView.h"
 #include "panel_fixture.h"
 #include "platform/ui/knob.h"
+#include "platform/ui/meter.h"
 
 namespace {
 
@@ -230,10 +233,30 @@ TEST_F(WidgetsTest, DisplaysFormatTheirValues) {
     }
 }
 
+// `part` of the meter as the window last painted it on the screen, and as
+// a full paint of the meter draws it now: equal unless a repaint of part of
+// the meter left something stale behind. (The label lies over the meter's
+// top, so only its dial and digits are compared.)
+QImage meterOnScreen(UiMeter* meter, const QRect& part) {
+    QWidget* window = meter->window();
+    const QPoint at = meter->mapTo(window, part.topLeft());
+    return window->screen()
+        ->grabWindow(window->winId(), at.x(), at.y(), part.width(), part.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+QImage meterDrawnAfresh(UiMeter* meter, const QRect& part) {
+    return meter->grab().toImage().convertToFormat(QImage::Format_RGB32).copy(part);
+}
+
 TEST_F(WidgetsTest, MeterRepaintsOnlyWhenWhatItShowsChanges) {
     // Values arrive at screen rate; a step that changes only the last digit
     // shown must reach the screen, one that changes nothing visible must not
-    // cost a repaint (its needle moves far less than a pixel).
+    // cost a repaint (its needle moves far less than a pixel). A repaint
+    // covers only the needle's old and new places and the digits: what is on
+    // the screen afterwards must be the whole meter as it is now.
+    auto* meter = qobject_cast<UiMeter*>(uiControlWidget(panel, NUMERICMETER1));
+    ASSERT_NE(meter, nullptr);
     const struct {
         double from;
         double to;
@@ -241,6 +264,8 @@ TEST_F(WidgetsTest, MeterRepaintsOnlyWhenWhatItShowsChanges) {
     } cases[] = {
         {12.34, 12.35, true},
         {12.34, 12.3449, false},
+        {-100.0, 100.0, true},
+        {100.0, 99.99, true},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(SetCtrlVal(panel, NUMERICMETER1, c.from), 0);
@@ -249,7 +274,21 @@ TEST_F(WidgetsTest, MeterRepaintsOnlyWhenWhatItShowsChanges) {
         ASSERT_EQ(SetCtrlVal(panel, NUMERICMETER1, c.to), 0);
         QApplication::processEvents();
         EXPECT_EQ(uiPaintCount(panel, NUMERICMETER1) > paintsBefore, c.repaints) << c.from << " -> " << c.to;
+        // The digits always; the dial where the needle moved by pixels (a
+        // move of less than one is left on the screen by design).
+        const QRect digits = meter->displayRect();
+        EXPECT_EQ(meterOnScreen(meter, digits), meterDrawnAfresh(meter, digits)) << c.from << " -> " << c.to;
+        if (std::abs(c.to - c.from) > 1) {
+            EXPECT_EQ(meterOnScreen(meter, meter->dialRect()), meterDrawnAfresh(meter, meter->dialRect()))
+                << c.from << " -> " << c.to;
+        }
     }
+
+    // From another thread values come in a batch, painted in the same pass.
+    const std::uint64_t paintsBefore = uiPaintCount(panel, NUMERICMETER1);
+    std::thread([this] { SetCtrlVal(panel, NUMERICMETER1, -50.0); }).join();
+    QTRY_VERIFY(uiPaintCount(panel, NUMERICMETER1) > paintsBefore);
+    EXPECT_EQ(meterOnScreen(meter, meter->dialRect()), meterDrawnAfresh(meter, meter->dialRect()));
 }
 
 TEST_F(WidgetsTest, VisibilityTakesTheLabelAlong) {
