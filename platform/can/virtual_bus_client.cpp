@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/virtual_bus_client.h"
 
-#include "platform/base/steady_clock.h"
 #include "platform/canlib.h"
 
 #include <QHostAddress>
@@ -113,12 +112,8 @@ void VirtualBusClient::onReadyRead() {
 }
 
 void VirtualBusClient::requestDrain() {
-    if (sendWindow_.isActive()) return;
-    if (steadyMicros() - lastSendUs_ < kSendWindowUs) {
-        sendWindow_.start();
-        return;
-    }
-    drainTx();
+    // Within a window its end takes the frames.
+    if (!sendWindow_.isActive()) drainTx();
 }
 
 void VirtualBusClient::drainTx() {
@@ -126,7 +121,12 @@ void VirtualBusClient::drainTx() {
     channel_->txWakePending.store(false);
     channel_->tx.takeAll(txBatch_);
     if (txBatch_.empty()) return;
-    lastSendUs_ = steadyMicros();
+    // Frames written from now until the window ends go out at its end, and
+    // the flag set again spares their writers the wake-up: a steady stream
+    // costs one pass a window and no wake-up per frame. A window that ends
+    // with nothing queued closes, and the next frame goes out at once.
+    channel_->txWakePending.store(true);
+    sendWindow_.start();
     if (local_) {
         host_->send(local_, txBatch_.data(), txBatch_.size());
         return;

@@ -11,8 +11,9 @@
 // Frames written go out at once unless frames went out less than
 // kSendWindowUs ago; then they wait for the end of that window and go out
 // together. A stream of several frames a millisecond thus costs the host one
-// pass, and one write to each client, per millisecond instead of per frame;
-// a frame waits at most about one window, well within one screen refresh.
+// pass, and one write to each client, per millisecond instead of per frame,
+// with no wake-up of the I/O thread per frame; a frame waits at most about
+// one window, well within one screen refresh.
 
 #include "platform/can/open_channel.h"
 #include "platform/can/virtual_bus_protocol.h"
@@ -56,8 +57,7 @@ private:
     std::shared_ptr<OpenChannel> channel_;
     QTcpSocket socket_;
     QTimer reconnectTimer_;
-    QTimer sendWindow_;          // runs while frames wait for the send window to end
-    int64_t lastSendUs_ = 0;     // when frames last went out
+    QTimer sendWindow_;          // runs for kSendWindowUs after frames went out
     // Set while this process hosts the bus and the channel has joined it.
     VirtualBusServer* host_ = nullptr;
     VirtualBusServer::Client* local_ = nullptr;
