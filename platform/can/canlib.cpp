@@ -342,11 +342,14 @@ int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned fla
     IoThread* io = IoThread::instance();
     if (!io) return canERR_NOTINITIALIZED;
     if (!channel->tx.push(frame)) return canERR_TXFULL;
-    // One wake-up drains everything queued until the I/O thread gets to it.
+    // One wake-up drains everything queued until the I/O thread gets to it;
+    // the device clears the flag when it takes the frames.
     if (!channel->txWakePending.exchange(true)) {
         io->post([channel] {
-            channel->txWakePending.store(false);
-            if (channel->virtualBus) channel->virtualBus->drainTx();
+            if (channel->virtualBus)
+                channel->virtualBus->requestDrain();
+            else
+                channel->txWakePending.store(false);
         });
     }
     return canOK;

@@ -33,7 +33,7 @@ struct OpenChannel {
     // virtualBus and the I/O thread stay unused.
     std::unique_ptr<SocketCanChannel> socketCan;
     TxQueue tx;
-    std::atomic<bool> txWakePending{false};  // a drain of tx is queued on the I/O thread
+    std::atomic<bool> txWakePending{false};  // a drain of tx is queued, or waits for the send window, on the I/O thread
     VirtualBusClient* virtualBus = nullptr;  // [io-thread] the connection to the bus; null once closed
     // Bits per second chosen by canSetBusParams for the next bus on; 0 for none.
     std::atomic<long> chosenBitRate{0};

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/virtual_bus_client.h"
 
-#include "platform/can/virtual_bus_server.h"
 #include "platform/canlib.h"
 
 #include <QHostAddress>
@@ -21,6 +20,10 @@ VirtualBusClient::VirtualBusClient(std::shared_ptr<OpenChannel> channel)
     reconnectTimer_.setSingleShot(true);
     reconnectTimer_.setInterval(kReconnectDelayMs);
     connect(&reconnectTimer_, &QTimer::timeout, this, &VirtualBusClient::connectToHost);
+    sendWindow_.setSingleShot(true);
+    sendWindow_.setTimerType(Qt::PreciseTimer);
+    sendWindow_.setInterval(static_cast<int>((kSendWindowUs + 999) / 1000));
+    connect(&sendWindow_, &QTimer::timeout, this, &VirtualBusClient::drainTx);
     connect(&socket_, &QTcpSocket::connected, this, &VirtualBusClient::onConnected);
     connect(&socket_, &QTcpSocket::disconnected, this, &VirtualBusClient::onDisconnected);
     connect(&socket_, &QTcpSocket::errorOccurred, this, [this] {
@@ -32,6 +35,8 @@ VirtualBusClient::VirtualBusClient(std::shared_ptr<OpenChannel> channel)
 
 VirtualBusClient::~VirtualBusClient() {
     reconnectTimer_.stop();
+    sendWindow_.stop();
+    if (local_) host_->leave(local_);
     socket_.disconnect(this);
     channel_->setLinkUp(false);
     socket_.abort();
@@ -47,7 +52,15 @@ void VirtualBusClient::connectToHost() {
     if (socket_.state() != QAbstractSocket::UnconnectedState) return;
     // Host the bus when the port is free: at the first open, and when the
     // process that hosted it has gone.
-    VirtualBusServer::forPort(channel_->info.port);
+    VirtualBusServer* server = VirtualBusServer::forPort(channel_->info.port);
+    if (server->listen()) {
+        local_ = server->join(channel_->info.interface, channel_->rx);
+        if (local_) {
+            host_ = server;
+            channel_->setLinkUp(true);
+            return;
+        }
+    }
     socket_.connectToHost(QHostAddress::LocalHost, channel_->info.port);
 }
 
@@ -98,10 +111,28 @@ void VirtualBusClient::onReadyRead() {
     channel_->rx.pushBatch(batch_.data(), batch_.size());
 }
 
+void VirtualBusClient::requestDrain() {
+    // Within a window its end takes the frames.
+    if (!sendWindow_.isActive()) drainTx();
+}
+
 void VirtualBusClient::drainTx() {
+    // Cleared before taking: a frame queued after the take wakes the thread again.
+    channel_->txWakePending.store(false);
     channel_->tx.takeAll(txBatch_);
+    if (txBatch_.empty()) return;
+    // Frames written from now until the window ends go out at its end, and
+    // the flag set again spares their writers the wake-up: a steady stream
+    // costs one pass a window and no wake-up per frame. A window that ends
+    // with nothing queued closes, and the next frame goes out at once.
+    channel_->txWakePending.store(true);
+    sendWindow_.start();
+    if (local_) {
+        host_->send(local_, txBatch_.data(), txBatch_.size());
+        return;
+    }
     // Lost, as on a bus nobody listens to, while not connected.
-    if (txBatch_.empty() || socket_.state() != QAbstractSocket::ConnectedState) return;
+    if (socket_.state() != QAbstractSocket::ConnectedState) return;
     out_.clear();
     for (const Frame& frame : txBatch_) {
         out_ += sendPrefix_;
@@ -113,6 +144,8 @@ void VirtualBusClient::drainTx() {
     socket_.flush();
 }
 
-void VirtualBusClient::flush() { socket_.flush(); }
+void VirtualBusClient::flush() {
+    if (!local_) socket_.flush();
+}
 
 }  // namespace kolvar::can

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/can/virtual_bus_server.h"
 
+#include "platform/can/rx_queue.h"
+#include "platform/base/steady_clock.h"
+
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpSocket>
@@ -31,7 +34,9 @@ constexpr qint64 kReadChunk = 16 * 1024;
 }  // namespace
 
 struct VirtualBusServer::Client {
-    QTcpSocket* socket = nullptr;
+    QTcpSocket* socket = nullptr;  // null for a local client
+    RxQueue* rx = nullptr;         // a local client's queue
+    std::vector<Frame> frames;     // frames for a local client from the batch being relayed
     vbus::LineSplitter lines;
     std::vector<int> interfaces;
     int rejectsInRow = 0;
@@ -43,8 +48,11 @@ struct VirtualBusServer::Client {
     std::string batch;        // frames for it from the read being relayed
     QTimer subscribeDeadline;
 
-    // Bytes not yet handed to the system for it.
-    qint64 backlog() const { return socket->bytesToWrite() + static_cast<qint64>(batch.size()); }
+    // Bytes not yet handed to the system for it; none for a local client,
+    // whose queue takes every batch at once.
+    qint64 backlog() const {
+        return socket ? socket->bytesToWrite() + static_cast<qint64>(batch.size()) : 0;
+    }
 
     bool subscribed(int interface) const {
         return std::find(interfaces.begin(), interfaces.end(), interface) != interfaces.end();
@@ -85,6 +93,27 @@ bool VirtualBusServer::listen() {
     // Port taken: another process hosts, and this one is a client only.
     if (!server_.isListening()) server_.listen(QHostAddress::LocalHost, port_);
     return server_.isListening();
+}
+
+VirtualBusServer::Client* VirtualBusServer::join(const std::string& interface, RxQueue& rx) {
+    vbus::Command subscribe;
+    if (vbus::parseCommand("connect:" + interface, subscribe) != vbus::Reject::None) return nullptr;
+    auto client = std::make_unique<Client>();
+    client->rx = &rx;
+    client->interfaces.push_back(subscribe.interface);
+    clients_.push_back(std::move(client));
+    return clients_.back().get();
+}
+
+void VirtualBusServer::leave(Client* local) {
+    std::erase_if(clients_, [local](const auto& c) { return c.get() == local; });
+}
+
+void VirtualBusServer::send(Client* local, const Frame* frames, size_t count) {
+    if (local->interfaces.empty()) return;
+    const int interface = local->interfaces.front();
+    for (size_t i = 0; i < count; ++i) relay(local, interface, frames[i]);
+    writeBatches();
 }
 
 void VirtualBusServer::onNewConnection() {
@@ -159,10 +188,7 @@ void VirtualBusServer::handleLine(Client* client, std::string_view line) {
         std::erase(client->interfaces, command.interface);
         break;
     case vbus::Command::Kind::Send:
-        line_.clear();
-        vbus::appendFrame(line_, command.frame);
-        line_ += '\n';
-        relay(client, command.interface, line_);
+        relay(client, command.interface, command.frame);
         break;
     case vbus::Command::Kind::CountLost:
         client->countsLost = true;
@@ -175,10 +201,15 @@ void VirtualBusServer::reject(Client* client, vbus::Reject reason) {
     if (++client->rejectsInRow >= kMaxRejectsInRow) drop(client);
 }
 
-void VirtualBusServer::relay(const Client* sender, int interface, std::string_view line) {
+void VirtualBusServer::relay(const Client* sender, int interface, const Frame& frame) {
+    lineFormatted_ = false;
     for (const auto& client : clients_) {
         Client* target = client.get();
         if (target == sender || target->dropped || !target->subscribed(interface)) continue;
+        if (target->rx) {
+            target->frames.push_back(frame);
+            continue;
+        }
         const qint64 backlog = target->backlog();
         if (target->skipping) {
             if (backlog >= target->resumeBelow) {
@@ -204,8 +235,15 @@ void VirtualBusServer::relay(const Client* sender, int interface, std::string_vi
             }
             continue;
         }
-        target->batch.append(line);
-        batched_ += line.size();
+        // Formatted once, for the first client on a connection.
+        if (!lineFormatted_) {
+            line_.clear();
+            vbus::appendFrame(line_, frame);
+            line_ += '\n';
+            lineFormatted_ = true;
+        }
+        target->batch.append(line_);
+        batched_ += line_.size();
     }
     // Near the bound of all clients together the batch goes out now, so
     // the bound is checked frame by frame.
@@ -214,8 +252,16 @@ void VirtualBusServer::relay(const Client* sender, int interface, std::string_vi
 
 void VirtualBusServer::writeBatches() {
     bool wrote = false;
+    int64_t arrivalUs = 0;
     for (const auto& client : clients_) {
         Client* target = client.get();
+        if (!target->frames.empty()) {
+            // Arrived now, as a frame read from a connection is stamped when read.
+            if (arrivalUs == 0) arrivalUs = steadyMicros();
+            for (Frame& frame : target->frames) frame.arrivalUs = arrivalUs;
+            target->rx->pushBatch(target->frames.data(), target->frames.size());
+            target->frames.clear();
+        }
         if (target->batch.empty()) continue;
         if (!target->dropped && target->socket->state() == QAbstractSocket::ConnectedState) {
             target->socket->write(target->batch.data(), static_cast<qint64>(target->batch.size()));
@@ -235,7 +281,7 @@ void VirtualBusServer::boundHeldBytes() {
     Client* slowest = nullptr;
     qint64 most = 0;
     for (const auto& client : clients_) {
-        if (client->dropped) continue;
+        if (client->dropped || !client->socket) continue;
         const qint64 waiting = client->socket->bytesToWrite();
         held += static_cast<uint64_t>(waiting);
         // One that skips frames already holds no more than it does now.
@@ -264,7 +310,7 @@ void VirtualBusServer::boundHeldBytes() {
 }
 
 void VirtualBusServer::drop(Client* client) {
-    if (client->dropped) return;
+    if (client->dropped || !client->socket) return;
     client->dropped = true;
     client->interfaces.clear();
     client->subscribeDeadline.stop();

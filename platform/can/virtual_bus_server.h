@@ -21,7 +21,13 @@
 // What one read from a client carries is relayed as a batch: each frame is
 // formatted once and appended to every subscriber's buffer, and each buffer
 // goes to its socket in one write at the end of the batch.
+//
+// A channel of the process that hosts the bus is a local client: its frames
+// come in by a direct call and frames for it go straight into its receive
+// queue, without a connection of the host to itself. It is never rejected,
+// skipped or let go: its queue bounds itself and counts what it drops.
 
+#include "platform/can/can_frame.h"
 #include "platform/can/virtual_bus_protocol.h"
 
 #include <QObject>
@@ -39,8 +45,11 @@ class QTcpSocket;
 
 namespace kolvar::can {
 
+class RxQueue;
+
 class VirtualBusServer : public QObject {
 public:
+    struct Client;
     static constexpr int kMaxRejectsInRow = 16;
     static constexpr int kSubscribeTimeoutMs = 5000;
     // About 4 s of a full stream (8,000 frames/s of ~30-byte lines) for one
@@ -54,6 +63,14 @@ public:
     static VirtualBusServer* forPort(uint16_t port);
     // Listens if not yet listening; true while this process hosts the bus.
     bool listen();
+
+    // Joins a channel of this process to the bus it hosts, subscribed to
+    // `interface` ("canN"); its frames arrive in rx. Null when the name is
+    // not an interface. The client stays until leave().
+    Client* join(const std::string& interface, RxQueue& rx);
+    void leave(Client* local);
+    // Relays frames sent by a local client to every other subscriber.
+    void send(Client* local, const Frame* frames, size_t count);
 
     // Lines dropped for a reason, and clients disconnected; [any-thread].
     static uint64_t rejectedLines(vbus::Reject reason);
@@ -73,14 +90,12 @@ public:
     static void countRejected(vbus::Reject reason);
 
 private:
-    struct Client;
-
     explicit VirtualBusServer(uint16_t port);
     void onNewConnection();
     void onReadyRead(Client* client);
     void handleLine(Client* client, std::string_view line);
     void reject(Client* client, vbus::Reject reason);
-    void relay(const Client* sender, int interface, std::string_view line);
+    void relay(const Client* sender, int interface, const Frame& frame);
     // Writes every client's batch to its socket.
     void writeBatches();
     void drop(Client* client);
@@ -91,6 +106,7 @@ private:
     uint16_t port_;
     QTcpServer server_;
     std::string line_;  // the frame being relayed, formatted once for all clients
+    bool lineFormatted_ = false;  // line_ holds the frame being relayed
     std::vector<std::unique_ptr<Client>> clients_;
     uint64_t held_ = 0;        // this host's share of heldBytes()
     uint64_t batched_ = 0;     // bytes added to the clients' batches since they were written
