@@ -5,7 +5,8 @@
 # mappings, stacks), the largest first, with the total private and file kB.
 #
 # Usage: bench/smaps-by-file.sh SMAPS [SMAPS_TO_COMPARE]
-#   with two copies, each line gives both figures and what the second adds.
+#   with two copies, each line gives what the second adds to the first and
+#   both figures, for the mappings that changed.
 set -uo pipefail
 
 by_file() {
@@ -24,7 +25,8 @@ if [ $# = 1 ]; then
     END { printf "%8d kB rss %8d kB private  total (file-backed %d kB)\n", rss, anon, rss - anon }'
 else
   join -a1 -a2 -e0 -o 0,1.2,1.3,2.2,2.3 <(by_file "$1" | sort) <(by_file "$2" | sort) |
-    awk '{ d = $4 - $2; printf "%8d -> %8d kB (%+d; private %+d)  %s\n", $2, $4, d, $5 - $3, $1; t += d; a += $5 - $3 }
-         END { printf "total %+d kB, private %+d kB, file-backed %+d kB\n", t, a, t - a }' |
-    sort -t'(' -k2,2nr
+    awk '{ d = $4 - $2; t += d; a += $5 - $3
+           if (d != 0) printf "%+8d kB (private %+d): %d -> %d kB  %s\n", d, $5 - $3, $2, $4, $1 }
+         END { printf "%+8d kB (private %+d, file-backed %+d) in all\n", t, a, t - a }' |
+    sort -k1,1nr
 fi
