@@ -113,6 +113,10 @@ rss_parts() {
   awk '/^RssAnon:/ { a = $2 } /^RssFile:/ { f = $2 } END { printf "anon %d kB, file %d kB", a, f }' "/proc/$1/status"
 }
 
+# keep_smaps NAME: the viewer's mappings now, as trend-smaps-NAME.txt in the
+# output, to see where its resident size sits (bench/smaps-by-file.sh)
+keep_smaps() { cp "/proc/$viewer_pid/smaps" "$out/trend-smaps-$1.txt" 2>/dev/null; }
+
 # value of key=... in the last stats line of a viewer log
 stat_of() { grep '^BENCH stats' "$1" | tail -1 | tr ' ' '\n' | sed -n "s/^$2=//p"; }
 
@@ -455,7 +459,7 @@ log "trend memory: $trend_memory_rate frames/s; trend closed, open $trend_memory
 tm_log=$out/trend-memory.log
 if start_sender "$trend_memory_rate" 1 && start_viewer "$tm_log" "${offscreen[@]}" &&
    send $((trend_memory_rate * 30)) 120; then
-  closed_kb=$(rss_kb "$viewer_pid")
+  closed_kb=$(rss_kb "$viewer_pid"); keep_smaps closed
   trend_memory_lines+=("closed, after 30 s of frames: $closed_kb kB ($(rss_parts "$viewer_pid"))")
   kill -USR2 "$viewer_pid"  # opens the trend
   before=$(grep -c '^sent' "$out/sender.log")
@@ -471,13 +475,13 @@ if start_sender "$trend_memory_rate" 1 && start_viewer "$tm_log" "${offscreen[@]
     fi
   done
   sleep 1
-  kb=$(rss_kb "$viewer_pid"); [ "$kb" -gt "$open_kb" ] && open_kb=$kb
+  kb=$(rss_kb "$viewer_pid"); [ "$kb" -gt "$open_kb" ] && open_kb=$kb; keep_smaps open
   viewer_stats "$tm_log"
   trend_memory_lines+=("open, at the end: $kb kB (+$((kb - closed_kb)) kB; $(rss_parts "$viewer_pid")), $(stat_of "$tm_log" trend_samples) samples in $(stat_of "$tm_log" trend_held_kb) kB of blocks")
   log "${trend_memory_lines[-1]}"
   kill -USR2 "$viewer_pid"  # closes it
   send $((trend_memory_rate * 10)) 60
-  after_kb=$(rss_kb "$viewer_pid")
+  after_kb=$(rss_kb "$viewer_pid"); keep_smaps closed-again
   trend_memory_lines+=("closed again, after 10 s of frames: $after_kb kB ($((after_kb - closed_kb)) kB; $(rss_parts "$viewer_pid"))")
   log "${trend_memory_lines[-1]}"
   stop_viewer

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 
 
 namespace kolvar::capture {
@@ -30,17 +31,29 @@ void TrendSamples::append(int64_t micros, int32_t id, uint16_t word1, uint16_t w
     }
     const size_t s = slot(count_);
     Block& block = blocks_[s >> blockShift_];
-    if (!block.micros) {
+    if (!block.offsets) {
         // Left uninitialised: a page is touched only when samples reach it.
         const size_t n = blockMask_ + 1;
-        block.micros = std::make_unique_for_overwrite<int64_t[]>(n);
+        block.offsets = std::make_unique_for_overwrite<uint32_t[]>(n);
         block.words = std::make_unique_for_overwrite<uint32_t[]>(n);
-        block.ids = std::make_unique_for_overwrite<uint16_t[]>(n);
     }
     const size_t o = offsetOf(s);
-    block.micros[o] = micros;
+    const auto id11 = static_cast<uint16_t>(id & 0x7FF);
+    if (o == 0) {
+        // A new round in this block: the previous round's samples behind
+        // this one keep their runs until they are overwritten too.
+        block.olderRuns = std::move(block.runs);
+        block.runs.clear();
+    }
+    // A difference that does not fit (or a time before the run's base, were
+    // the caller ever to give one) starts a run of its own.
+    if (block.runs.empty() || block.runs.back().id != id11 ||
+        static_cast<uint64_t>(micros - block.runs.back().base) > UINT32_MAX)
+        block.runs.push_back({static_cast<uint32_t>(o), id11, micros});
+    // The last place of the block: no sample of the previous round is left.
+    if (o == blockMask_ || s + 1 == capacity_) block.olderRuns = {};
+    block.offsets[o] = static_cast<uint32_t>(micros - block.runs.back().base);
     block.words[o] = static_cast<uint32_t>(word1) | static_cast<uint32_t>(word2) << 16;
-    block.ids[o] = static_cast<uint16_t>(id & 0x7FF);
     ++count_;
 
     if (haveId_ && id != lastId_) {
@@ -60,18 +73,39 @@ void TrendSamples::clear() {
 }
 
 size_t TrendSamples::heldBytes() const {
-    const size_t taken = static_cast<size_t>(
-        std::count_if(blocks_.begin(), blocks_.end(), [](const Block& block) { return block.micros != nullptr; }));
-    return taken * ((blockMask_ + 1) * (sizeof(int64_t) + sizeof(uint32_t) + sizeof(uint16_t)));
+    size_t bytes = 0;
+    for (const Block& block : blocks_) {
+        if (block.offsets) bytes += (blockMask_ + 1) * (sizeof(uint32_t) + sizeof(uint32_t));
+        bytes += (block.runs.capacity() + block.olderRuns.capacity()) * sizeof(Run);
+    }
+    return bytes;
+}
+
+const TrendSamples::Run& TrendSamples::runOf(size_t s) const {
+    const Block& block = blockOf(s);
+    const size_t o = offsetOf(s);
+    // The block written next holds, from the place written next on, the
+    // previous round's samples; that place at the block's start means the
+    // round has not begun there, and all it holds is the previous round's.
+    const size_t next = slot(count_ == capacity_ ? 0 : count_);
+    const bool older = count_ == capacity_ && (next >> blockShift_) == (s >> blockShift_) &&
+                       offsetOf(next) != 0 && o >= offsetOf(next);
+    const std::vector<Run>& runs = older ? block.olderRuns : block.runs;
+    if (runs.size() == 1) return runs.front();
+    // The last run starting at or before o.
+    const auto after = std::upper_bound(runs.begin(), runs.end(), o,
+                                        [](size_t place, const Run& run) { return place < run.start; });
+    return *(after - 1);
 }
 
 TrendSample TrendSamples::at(size_t i) const {
     const size_t s = slot(i);
     const Block& block = blockOf(s);
     const size_t o = offsetOf(s);
+    const Run& run = runOf(s);
     const uint32_t words = block.words[o];
-    return {block.micros[o], static_cast<uint16_t>(words & 0xFFFF), static_cast<uint16_t>(words >> 16),
-            block.ids[o]};
+    return {run.base + block.offsets[o], static_cast<uint16_t>(words & 0xFFFF), static_cast<uint16_t>(words >> 16),
+            run.id};
 }
 
 size_t TrendSamples::lowerBound(int64_t micros) const {
@@ -80,7 +114,7 @@ size_t TrendSamples::lowerBound(int64_t micros) const {
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
         const size_t s = slot(middle);
-        if (blockOf(s).micros[offsetOf(s)] < micros) low = middle + 1;
+        if (runOf(s).base + blockOf(s).offsets[offsetOf(s)] < micros) low = middle + 1;
         else high = middle;
     }
     return low;

@@ -6,8 +6,12 @@
 // that feeds it decodes them, and gives the scale that turns a word into the
 // value shown. The ring's storage comes in blocks taken as samples arrive, so
 // it holds about what the data needs (a device sending 100 frames/s fills one
-// block in ten minutes), and clear() gives the blocks back. Plain C++, no Qt.
-// [main-thread]
+// block in ten minutes), and clear() gives the blocks back. A sample takes 8
+// bytes: its time as a 32-bit offset from a base its block keeps, and its two
+// words whole (the CSV export carries them raw). The identifier and the base
+// are kept once per run of samples in a block: a run ends where the
+// identifier changes or where the offset would pass 32 bits (71 minutes).
+// Plain C++, no Qt. [main-thread]
 
 #include <cstddef>
 #include <cstdint>
@@ -36,9 +40,9 @@ struct IdentifierMark {
 class TrendSamples {
 public:
     // 10 minutes at 8,333 frames/s, more than a 1 Mbit/s bus carries of
-    // 8-byte frames; 14 bytes a sample (about 70 MB when full).
+    // 8-byte frames; 8 bytes a sample (about 40 MB when full).
     static constexpr size_t kDefaultCapacity = 5'000'000;
-    // 64 Ki samples a block (896 KiB): 65 s at 1,000 frames/s.
+    // 64 Ki samples a block (512 KiB): 65 s at 1,000 frames/s.
     static constexpr unsigned kDefaultBlockShift = 16;
     static constexpr size_t kMaxMarks = 256;
 
@@ -57,7 +61,7 @@ public:
 
     size_t size() const { return count_; }
     size_t capacity() const { return capacity_; }
-    // Bytes of the blocks taken so far.
+    // Bytes of the blocks taken so far, their runs included.
     size_t heldBytes() const;
     // A word as the value shown, by the scale given at construction.
     double value(uint16_t word) const { return scale_(word); }
@@ -72,11 +76,25 @@ public:
     std::vector<IdentifierMark> marks() const;
 
 private:
-    struct Block {
-        std::unique_ptr<int64_t[]> micros;
-        std::unique_ptr<uint32_t[]> words;  // word1 | word2 << 16
-        std::unique_ptr<uint16_t[]> ids;    // each sample's identifier, for the export
+    // Samples of one identifier from `start` on in a block, their times
+    // counted from `base`; the run goes on to the next one's start.
+    struct Run {
+        uint32_t start;
+        uint16_t id;
+        int64_t base;
     };
+    struct Block {
+        std::unique_ptr<uint32_t[]> offsets;  // micros - the run's base
+        std::unique_ptr<uint32_t[]> words;    // word1 | word2 << 16
+        // The runs of the samples written since the block was last entered
+        // at its first place, and, while the ring overwrites it, those of the
+        // previous round's samples still held behind the place written next.
+        std::vector<Run> runs;
+        std::vector<Run> olderRuns;
+    };
+
+    // The run sample `s` belongs to.
+    const Run& runOf(size_t s) const;
 
     // i < capacity(): one compare instead of a division, as decimation calls
     // this for every sample in view; the block and the place in it are then

@@ -1,26 +1,61 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/trend/trend_entry.h"
 
-#include <memory>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "app/trend/trend_window.h"
 #include "platform/userint.h"
 
 namespace {
-std::unique_ptr<TrendWindow> window;
+// The window while it exists: from its first open until it has closed and
+// finished, when it is destroyed.
+QPointer<TrendWindow> window;
+// What the user set in the last window destroyed, for the next one.
+TrendWindow::Kept kept;
+bool haveKept = false;
+
+void giveBackMemory() {
+#ifdef __GLIBC__
+    // The samples' blocks and the chart's many small pieces went back to
+    // glibc's heap; give its free pages to the system.
+    malloc_trim(0);
+#endif
+}
+
+// A closed window that has finished is destroyed once its close has been
+// handled, unless it was opened again meanwhile.
+void destroyWhenFinished(TrendWindow* finished) {
+    QTimer::singleShot(0, qApp, [guard = QPointer<TrendWindow>(finished)] {
+        if (!guard || guard->isVisible()) return;
+        kept = guard->kept();
+        haveKept = true;
+        delete guard.data();
+        giveBackMemory();
+    });
+}
 }  // namespace
 
 int trendWindow(int, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
-    if (!window) window = std::make_unique<TrendWindow>();
+    if (!window) {
+        window = new TrendWindow;
+        if (haveKept) window->restore(kept);
+        QObject::connect(window, &TrendWindow::finished, qApp, [w = window.data()] { destroyWhenFinished(w); });
+    }
     window->openOrRaise();
     return 0;
 }
 
-TrendWindow* trendWindowIfOpen() { return window.get(); }
+TrendWindow* trendWindowIfOpen() { return window.data(); }
 
 void closeTrendWindow() {
     if (!window) return;
     window->close();
-    window.reset();
+    delete window.data();
+    giveBackMemory();
 }

@@ -9,7 +9,8 @@ class TrendWindow;
 int trendWindow(int panel, int control, int event, void* callbackData, int eventData1,
                 int eventData2);
 
-// The window, or null when it was never opened (or has been closed for good).
+// The window, or null when it was never opened or, closed, has been
+// destroyed (which follows a close once any export has ended).
 TrendWindow* trendWindowIfOpen();
 
 // Stops any recording, closes the window and frees what it holds. Called

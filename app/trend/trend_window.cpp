@@ -14,9 +14,6 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 #include "app/trend/trend_chart.h"
 #include "app/trend/trend_clock.h"
@@ -161,24 +158,32 @@ void TrendWindow::openOrRaise() {
 
 void TrendWindow::closeEvent(QCloseEvent* event) {
     trendTap().close();
-    timer_->stop();
     if (recorder_.recording()) stopRecording();
     forgetSamples();
     event->accept();
+    // An export under way goes on writing its own copy; the timer keeps
+    // looking for its end, which finishes the window.
+    if (exporter_.started()) return;
+    timer_->stop();
+    emit finished();
 }
 
 void TrendWindow::forgetSamples() {
-    // An export under way writes its own copy; the recording has stopped.
     samples_.clear();
     view_ = kolvar::capture::TrendView();
     measure_->clear();
     lastRedrawMicros_ = 0;
-#ifdef __GLIBC__
-    // glibc keeps freed blocks that came from its heap rather than from
-    // mmap (after the first free it serves blocks of this size from the
-    // heap); give their pages back.
-    malloc_trim(0);
-#endif
+}
+
+TrendWindow::Kept TrendWindow::kept() const {
+    return {saveGeometry(), span_->currentIndex(), pause_->isChecked(), message_->text()};
+}
+
+void TrendWindow::restore(const Kept& kept) {
+    restoreGeometry(kept.geometry);
+    span_->setCurrentIndex(kept.span);
+    pause_->setChecked(kept.paused);
+    message_->setText(kept.message);
 }
 
 QString TrendWindow::message() const { return message_->text(); }
@@ -323,6 +328,11 @@ void TrendWindow::finishExport() {
     else
         showMessage(QStringLiteral("Export to %1 failed: %2")
                         .arg(exportPath_, QString::fromStdString(error)));
+    // The export was all a closed window was waiting for.
+    if (!isVisible()) {
+        timer_->stop();
+        emit finished();
+    }
 }
 
 QString TrendWindow::pictureCaption() {

@@ -8,9 +8,13 @@
 // (the chart with a caption). Esc and Ctrl+W close it. It keeps the
 // desktop's palette, light or dark. While it is open it collects
 // the receive worker's accepted frames from trendTap(); closed, it collects
-// nothing, any recording stops and the samples are forgotten, their memory
-// given back: it opens again empty. [main-thread]
+// nothing, any recording stops and the samples are forgotten: it opens again
+// empty. Once closed with no export left to finish it says so (finished()),
+// and its owner destroys it, giving back the chart's memory as well; what the
+// user set (place, size, span, Pause) and the last message go to the window
+// made at the next open. [main-thread]
 
+#include <QByteArray>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -33,6 +37,16 @@ class TrendWindow : public QWidget {
 public:
     explicit TrendWindow(QWidget* parent = nullptr);
     ~TrendWindow() override;
+
+    // What a window made again takes over from the one closed before it.
+    struct Kept {
+        QByteArray geometry;
+        int span = 0;
+        bool paused = false;
+        QString message;
+    };
+    Kept kept() const;
+    void restore(const Kept& kept);
 
     // Shows the window, or raises it when shown, and starts collecting.
     void openOrRaise();
@@ -61,6 +75,11 @@ public:
     QString message() const;
     void collect();
 
+signals:
+    // Closed, and no export is left to finish: nothing the window holds is
+    // needed until it opens again.
+    void finished();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -75,8 +94,7 @@ private:
     void showMessage(const QString& text);
     // The message at a recording's end: what the file holds, what was lost.
     void showRecordingEnd();
-    // Empties the samples, the view and the measuring, and gives the
-    // samples' memory back to the system.
+    // Empties the samples, the view and the measuring.
     void forgetSamples();
 
     kolvar::capture::TrendSamples samples_;

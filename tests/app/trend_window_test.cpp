@@ -5,10 +5,12 @@
 // and a recording onto a full disk stops with a message. The trend's picture
 // of a known series, gap and mark included; cursors and a selection on a
 // known ramp, and the picture saved with its caption. A FIFO nobody reads
-// holds neither a recording, an export nor the window's close.
+// holds neither a recording, an export nor the window's close; a window
+// closed during an export is destroyed once the export has ended.
 #include <gtest/gtest.h>
 
 #include <QChart>
+#include <QComboBox>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -164,6 +166,41 @@ TEST_F(TrendWindowTest, AFifoNobodyReadsHoldsNeitherRecordingExportNorClose) {
     EXPECT_TRUE(window->recorder().recording());
     EXPECT_EQ(window->message(), "Exporting " + QString::number(window->samples().size()) + " samples (all kept) to " + csvFifo);
     closeTrendWindow();  // returns: neither waiting writer holds it
+}
+
+// Closed while its export still writes, the window stays until the export
+// has ended, and is then destroyed; the next one opens empty, with the span
+// and the message the user saw last.
+TEST_F(TrendWindowTest, ClosedDuringAnExportGoesOnceItEndsAndTheNextKeepsSpanAndMessage) {
+    click(TREND_BUTTON);
+    TrendWindow* window = trendWindowIfOpen();
+    ASSERT_NE(window, nullptr);
+    QTemporaryDir directory;
+    const QString csv = directory.filePath("csv");
+    const SilentFifo csvSilent(csv.toStdString());
+    ASSERT_TRUE(csvSilent.ready());
+    // More CSV rows than a pipe holds, so the export waits for its reader.
+    for (int i = 0; i < 4000; ++i) trendTap().offer({i * 1000, 0x200, 8, {0xF0, 0xFF, 0x10, 0, 0, 0, 0, 0}, 0});
+    window->collect();
+    window->findChild<QComboBox*>()->setCurrentIndex(2);
+    ASSERT_TRUE(window->exportCsv(csv));
+    window->close();
+    QTest::qWait(100);
+    ASSERT_EQ(trendWindowIfOpen(), window) << "destroyed while its export writes";
+
+    const int reader = csvSilent.reader();
+    ASSERT_EQ(::fcntl(reader, F_SETFL, O_NONBLOCK), 0);
+    char buffer[65536];
+    EXPECT_TRUE(waitFor([&] {
+        while (::read(reader, buffer, sizeof buffer) > 0) {}
+        return trendWindowIfOpen() == nullptr;
+    }, 5000));
+    click(TREND_BUTTON);
+    window = trendWindowIfOpen();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->findChild<QComboBox*>()->currentText(), "10 min");
+    EXPECT_EQ(window->message(), "Exported to " + csv);
+    EXPECT_EQ(window->samples().size(), 0u);
 }
 
 // The picture: a silent stretch stays the plot's background (no line joins

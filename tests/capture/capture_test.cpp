@@ -144,23 +144,39 @@ TEST(TrendViewTest, MovingWindowMatchesAFreshDecimation) {
 // A ring of 10 in blocks of 4 (the last one half used), filled past its
 // capacity twice over: the oldest are overwritten across the block edges,
 // the search finds every sample, and after clear() the blocks are taken again.
+// The second series puts more than the 32-bit offset's 71 minutes between
+// samples of one block and changes the identifier inside blocks, so samples
+// of two rounds share a block with runs of their own.
 TEST(TrendSamplesTest, RingWrapsAndSearchesAcrossBlockEdges) {
-    TrendSamples samples(scaleChannelWord, 10, 2);
-    for (int round = 0; round < 2; ++round) {
-        for (int k = 0; k < 23; ++k) appendAt(samples, 10 * k, k);
-        ASSERT_EQ(samples.size(), 10u);
-        for (size_t i = 0; i < samples.size(); ++i) {
-            const int k = 13 + static_cast<int>(i);
-            EXPECT_EQ(samples.at(i).micros, 10 * k) << "sample " << i;
-            EXPECT_EQ(samples.at(i).word1 >> 4, k) << "sample " << i;
-            EXPECT_EQ(samples.lowerBound(10 * k), i);
-            EXPECT_EQ(samples.lowerBound(10 * k - 5), i);
+    const struct {
+        const char* name;
+        int64_t (*micros)(int k);
+        int32_t (*id)(int k);
+    } rows[] = {
+        {"EvenSteps", [](int k) { return int64_t{10} * k; }, [](int) { return 0x200; }},
+        {"HoursApartAndChangingIdentifiers", [](int k) { return int64_t{10} * k + (k / 3) * (int64_t{1} << 32); },
+         [](int k) { return 0x200 + k / 2 % 3; }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TrendSamples samples(scaleChannelWord, 10, 2);
+        for (int round = 0; round < 2; ++round) {
+            for (int k = 0; k < 23; ++k) appendAt(samples, row.micros(k), k, 0, row.id(k));
+            ASSERT_EQ(samples.size(), 10u);
+            for (size_t i = 0; i < samples.size(); ++i) {
+                const int k = 13 + static_cast<int>(i);
+                EXPECT_EQ(samples.at(i).micros, row.micros(k)) << "sample " << i;
+                EXPECT_EQ(samples.at(i).id, row.id(k)) << "sample " << i;
+                EXPECT_EQ(samples.at(i).word1 >> 4, k) << "sample " << i;
+                EXPECT_EQ(samples.lowerBound(row.micros(k)), i);
+                EXPECT_EQ(samples.lowerBound(row.micros(k) - 5), i);
+            }
+            EXPECT_EQ(samples.lowerBound(0), 0u);
+            EXPECT_EQ(samples.lowerBound(row.micros(22) + 1), 10u);
+            samples.clear();
+            EXPECT_EQ(samples.size(), 0u);
+            EXPECT_EQ(samples.lowerBound(0), 0u);
         }
-        EXPECT_EQ(samples.lowerBound(0), 0u);
-        EXPECT_EQ(samples.lowerBound(1000), 10u);
-        samples.clear();
-        EXPECT_EQ(samples.size(), 0u);
-        EXPECT_EQ(samples.lowerBound(0), 0u);
     }
 }
 
