@@ -202,7 +202,7 @@ void VirtualBusServer::reject(Client* client, vbus::Reject reason) {
 }
 
 void VirtualBusServer::relay(const Client* sender, int interface, const Frame& frame) {
-    lineFormatted_ = false;
+    bool lineFormatted = false;  // line_ holds this frame
     for (const auto& client : clients_) {
         Client* target = client.get();
         if (target == sender || target->dropped || !target->subscribed(interface)) continue;
@@ -236,11 +236,11 @@ void VirtualBusServer::relay(const Client* sender, int interface, const Frame& f
             continue;
         }
         // Formatted once, for the first client on a connection.
-        if (!lineFormatted_) {
+        if (!lineFormatted) {
             line_.clear();
             vbus::appendFrame(line_, frame);
             line_ += '\n';
-            lineFormatted_ = true;
+            lineFormatted = true;
         }
         target->batch.append(line_);
         batched_ += line_.size();

@@ -106,7 +106,6 @@ private:
     uint16_t port_;
     QTcpServer server_;
     std::string line_;  // the frame being relayed, formatted once for all clients
-    bool lineFormatted_ = false;  // line_ holds the frame being relayed
     std::vector<std::unique_ptr<Client>> clients_;
     uint64_t held_ = 0;        // this host's share of heldBytes()
     uint64_t batched_ = 0;     // bytes added to the clients' batches since they were written

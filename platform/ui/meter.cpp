@@ -212,9 +212,10 @@ void UiMeter::paintEvent(QPaintEvent* event) {
 
     // A paint of part of the meter leaves the rest as it was.
     const QRegion& painted = event->region();
-    if ((QRegion(needleRect(value_)) - painted).isEmpty()) {
+    const QRect needle = needleRect(value_);
+    if ((QRegion(needle) - painted).isEmpty()) {
         paintedTip_ = needleTip(value_);
-        paintedNeedle_ = needleRect(value_);
+        paintedNeedle_ = needle;
     }
     if ((QRegion(displayRect_) - painted).isEmpty()) paintedText_ = displayText();
     paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed() || noValue());
