@@ -3,20 +3,25 @@
 
 #include "platform/canlib.h"
 
-#include <QHostAddress>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace kolvar::can {
 
 namespace {
 constexpr int kReconnectDelayMs = 150;
-constexpr qint64 kReadChunk = 16 * 1024;
-// Bounds what Qt buffers from a host that sends faster than we read.
-constexpr qint64 kReadBufferBytes = 256 * 1024;
+constexpr size_t kReadChunk = 16 * 1024;
+// Reads per wake-up at most: a host that sends faster than we parse still
+// leaves the I/O thread to its other channels between turns.
+constexpr int kReadsPerTurn = 16;
 }  // namespace
 
 VirtualBusClient::VirtualBusClient(std::shared_ptr<OpenChannel> channel)
     : channel_(std::move(channel)), sendPrefix_(channel_->info.interface + ":") {
-    socket_.setReadBufferSize(kReadBufferBytes);
     reconnectTimer_.setSingleShot(true);
     reconnectTimer_.setInterval(kReconnectDelayMs);
     connect(&reconnectTimer_, &QTimer::timeout, this, &VirtualBusClient::connectToHost);
@@ -24,22 +29,14 @@ VirtualBusClient::VirtualBusClient(std::shared_ptr<OpenChannel> channel)
     sendWindow_.setTimerType(Qt::PreciseTimer);
     sendWindow_.setInterval(static_cast<int>((kSendWindowUs + 999) / 1000));
     connect(&sendWindow_, &QTimer::timeout, this, &VirtualBusClient::drainTx);
-    connect(&socket_, &QTcpSocket::connected, this, &VirtualBusClient::onConnected);
-    connect(&socket_, &QTcpSocket::disconnected, this, &VirtualBusClient::onDisconnected);
-    connect(&socket_, &QTcpSocket::errorOccurred, this, [this] {
-        // A refused or failed connect never emits disconnected.
-        if (socket_.state() == QAbstractSocket::UnconnectedState) onDisconnected();
-    });
-    connect(&socket_, &QTcpSocket::readyRead, this, &VirtualBusClient::onReadyRead);
 }
 
 VirtualBusClient::~VirtualBusClient() {
     reconnectTimer_.stop();
     sendWindow_.stop();
     if (local_) host_->leave(local_);
-    socket_.disconnect(this);
     channel_->setLinkUp(false);
-    socket_.abort();
+    closeSocket();
 }
 
 int VirtualBusClient::open() {
@@ -49,7 +46,7 @@ int VirtualBusClient::open() {
 }
 
 void VirtualBusClient::connectToHost() {
-    if (socket_.state() != QAbstractSocket::UnconnectedState) return;
+    if (fd_ >= 0 || local_) return;
     // Host the bus when the port is free: at the first open, and when the
     // process that hosted it has gone.
     VirtualBusServer* server = VirtualBusServer::forPort(channel_->info.port);
@@ -61,32 +58,89 @@ void VirtualBusClient::connectToHost() {
             return;
         }
     }
-    socket_.connectToHost(QHostAddress::LocalHost, channel_->info.port);
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        onDisconnected();
+        return;
+    }
+    sockaddr_in host{};
+    host.sin_family = AF_INET;
+    host.sin_port = htons(channel_->info.port);
+    host.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int result;
+    do {
+        result = ::connect(fd_, reinterpret_cast<const sockaddr*>(&host), sizeof host);
+    } while (result < 0 && errno == EINTR);
+    if (result == 0) {
+        onConnected();
+        return;
+    }
+    if (errno != EINPROGRESS) {
+        onDisconnected();
+        return;
+    }
+    // The connect ends when the socket becomes writable.
+    writeNotifier_.emplace(fd_, QSocketNotifier::Write);
+    connect(&*writeNotifier_, &QSocketNotifier::activated, this, &VirtualBusClient::onWritable);
+}
+
+void VirtualBusClient::onWritable() {
+    if (connected_) {
+        flush();
+        return;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) < 0 || error != 0) {
+        onDisconnected();  // refused: nobody listens yet, or the host is going
+        return;
+    }
+    onConnected();
 }
 
 void VirtualBusClient::onConnected() {
-    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connected_ = true;
+    if (writeNotifier_) writeNotifier_->setEnabled(false);
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     lines_ = vbus::LineSplitter();
+    readNotifier_.emplace(fd_, QSocketNotifier::Read);
+    connect(&*readNotifier_, &QSocketNotifier::activated, this, &VirtualBusClient::onReadable);
     // Frames the host has to skip for us are counted as dropped, not
     // answered by closing the connection.
     const std::string hello = "options:lostcount\nconnect:" + channel_->info.interface + "\n";
-    socket_.write(hello.data(), static_cast<qint64>(hello.size()));
-    socket_.flush();
+    write(hello.data(), hello.size());
     channel_->setLinkUp(true);
 }
 
 void VirtualBusClient::onDisconnected() {
+    closeSocket();
     channel_->setLinkUp(false);
     if (!reconnectTimer_.isActive()) reconnectTimer_.start();
 }
 
-void VirtualBusClient::onReadyRead() {
+void VirtualBusClient::closeSocket() {
+    // The notifiers go before the descriptor they watch.
+    readNotifier_.reset();
+    writeNotifier_.reset();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    connected_ = false;
+    pending_.clear();
+}
+
+void VirtualBusClient::onReadable() {
     char chunk[kReadChunk];
     batch_.clear();
     uint64_t lost = 0;
-    for (;;) {
-        const qint64 got = socket_.read(chunk, sizeof chunk);
-        if (got <= 0) break;
+    bool closed = false;
+    for (int turn = 0; turn < kReadsPerTurn; ++turn) {
+        const ssize_t got = ::read(fd_, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            closed = got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+            break;
+        }
         const int64_t arrivalUs = steadyMicros();
         lines_.feed(
             chunk, static_cast<size_t>(got),
@@ -105,10 +159,14 @@ void VirtualBusClient::onReadyRead() {
                 VirtualBusServer::countRejected(reason);
             },
             [] { VirtualBusServer::countRejected(vbus::Reject::TooLong); });
+        // Less than asked for: the socket held no more (a read to find that
+        // out would only say so). Anything newer wakes us again.
+        if (static_cast<size_t>(got) < sizeof chunk) break;
     }
     // Counted with the kernel's drops: the frames the host skipped for us.
     if (lost > 0) channel_->rx.addDropped(lost);
     channel_->rx.pushBatch(batch_.data(), batch_.size());
+    if (closed) onDisconnected();
 }
 
 void VirtualBusClient::requestDrain() {
@@ -132,20 +190,56 @@ void VirtualBusClient::drainTx() {
         return;
     }
     // Lost, as on a bus nobody listens to, while not connected.
-    if (socket_.state() != QAbstractSocket::ConnectedState) return;
+    if (!connected_) return;
     out_.clear();
     for (const Frame& frame : txBatch_) {
         out_ += sendPrefix_;
         vbus::appendFrame(out_, frame);
         out_ += '\n';
     }
-    socket_.write(out_.data(), static_cast<qint64>(out_.size()));
-    // To the system now, not on the next pass of the event loop.
-    socket_.flush();
+    write(out_.data(), out_.size());
+}
+
+void VirtualBusClient::write(const char* bytes, size_t size) {
+    if (!connected_) return;
+    if (!pending_.empty()) {
+        // Whole lines only: a write is kept entire or lost entire.
+        if (pending_.size() < kMaxPendingBytes) pending_.append(bytes, size);
+        return;
+    }
+    ssize_t sent;
+    do {
+        sent = ::send(fd_, bytes, size, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            onDisconnected();
+            return;
+        }
+        sent = 0;
+    }
+    if (static_cast<size_t>(sent) == size) return;
+    // The rest goes when the host has read enough to make room.
+    pending_.assign(bytes + sent, size - static_cast<size_t>(sent));
+    if (!writeNotifier_) {
+        writeNotifier_.emplace(fd_, QSocketNotifier::Write);
+        connect(&*writeNotifier_, &QSocketNotifier::activated, this, &VirtualBusClient::onWritable);
+    }
+    writeNotifier_->setEnabled(true);
 }
 
 void VirtualBusClient::flush() {
-    if (!local_) socket_.flush();
+    while (connected_ && !pending_.empty()) {
+        const ssize_t sent = ::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) onDisconnected();
+            return;  // the write notifier stays on until room comes free
+        }
+        pending_.erase(0, static_cast<size_t>(sent));
+    }
+    // While connecting, the notifier waits for the connect to end.
+    if (connected_ && writeNotifier_) writeNotifier_->setEnabled(false);
 }
 
 }  // namespace kolvar::can
