@@ -4,7 +4,7 @@
 # needs, when they are missing. Usage: scripts/install-deps.sh run|test|package
 set -euo pipefail
 
-build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-tools-dev qt6-charts-dev qt6-svg-dev
+build_pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-tools-dev qt6-svg-dev
             libgl-dev qt6-qpa-plugins)
 # The SVG plugins draw the window icon from the icon file when no theme has it.
 run_pkgs=(xvfb libqt6svg6)

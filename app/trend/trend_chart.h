@@ -3,28 +3,22 @@
 // The trend's drawing: channel 1 and channel 2 on -100 .. +100 against the
 // seconds before now, from a decimated view (per pixel column a stroke from
 // the smallest to the largest reading), with a gap wherever the device was
-// silent and a dashed mark where the identifier changed. Qt Charts draws the
-// axes, grid and legend; the traces and marks are painted with QPainter on a
-// widget over its plot area, above a copy of what the chart drew there.
-// A Qt Charts series rebuilds its path and hit-test outline on every
-// replace, and a repaint of the chart paints all its items again: at 30
-// pictures a second either cost more than the trace itself.
+// silent and a dashed mark where the identifier changed. A plain widget that
+// paints its own legend, axes and grid: a new picture repaints only the plot
+// area, and the axes' labels only when the span they show changes.
 // The chart takes the focus: Left and Right move a cursor over the columns
 // (Home, End to the ends), whose values it reports as the pointer's are,
 // and a focus frame shows it has the keys. Its colours follow the palette,
 // so a dark desktop gets a dark chart. [main-thread]
 
-#include <QChartView>
-#include <QPixmap>
 #include <QPointF>
+#include <QRect>
+#include <QWidget>
 #include <vector>
 
 #include "capture/decimate.h"
 
-class QLineSeries;
-class QValueAxis;
-
-class TrendChart : public QChartView {
+class TrendChart : public QWidget {
     Q_OBJECT
 public:
     explicit TrendChart(QWidget* parent = nullptr);
@@ -35,9 +29,9 @@ public:
     // is `columnMicros` wide and the first starts at `fromMicros`.
     void showColumns(const std::vector<kolvar::capture::TrendColumn>& columns, int64_t fromMicros,
                      int64_t columnMicros, const std::vector<kolvar::capture::IdentifierMark>& marks);
-    // The plot area in the viewport's coordinates, and the time the columns
+    // The plot area in the widget's coordinates, and the time the columns
     // shown last cover: [shownFromMicros, +shownSpanMicros).
-    QRectF plotRect() const;
+    QRectF plotRect() const { return plot_; }
     int64_t shownFromMicros() const { return fromMicros_; }
     int64_t shownSpanMicros() const { return columnMicros_ * static_cast<int64_t>(shown_.size()); }
     int64_t shownColumnMicros() const { return columnMicros_; }
@@ -48,33 +42,29 @@ signals:
     void pointerValues(const QString& text);
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void drawForeground(QPainter* painter, const QRectF& rect) override;
 
 private:
-    // Moves the trace widget onto the plot area and forgets the chart's
-    // picture under it, which the next paint takes again.
-    void placeOverlay();
-    // The trace widget's picture: the chart under it, then traces and marks.
+    // Places the plot area inside the room the legend and labels leave.
+    void placePlot();
+    // The legend, the axes' labels and their title, around the plot area.
+    void paintFrame(QPainter& painter);
+    // The grid, the traces, the marks and the cursor, inside the plot area.
     void paintPlot(QPainter& painter);
-    void drawChannel(QPainter& painter, const QRectF& plot, int channel);
+    void drawChannel(QPainter& painter, int channel);
+    QColor channelColour(int channel) const;
     // The values of column k (or "" outside the shown columns) at `seconds`.
     QString valuesText(double k, double seconds) const;
-    // Takes the chart's, the axes' and the legend's colours from the palette.
-    void applyPalette();
+    double spanSeconds() const { return static_cast<double>(shownSpanMicros()) / 1e6; }
 
-    QValueAxis* timeAxis_;
-    QValueAxis* valueAxis_;
-    // Empty series: they only carry the channels' names and colours into the
-    // legend and let the chart map the pointer to values.
-    QLineSeries* legend_[2];
-    QWidget* overlay_;
-    QPixmap under_;  // what the chart draws under the trace widget
+    QRectF plot_;
     std::vector<kolvar::capture::TrendColumn> shown_;
     std::vector<double> markPositions_;  // 0 (left edge) .. 1 (right edge)
     std::vector<QPointF> points_;        // reused between pictures

@@ -39,16 +39,16 @@ TrendMeasure::TrendMeasure(TrendChart* chart, const TrendSamples& samples, QObje
     : QObject(parent),
       chart_(chart),
       samples_(samples),
-      overlay_(new QWidget(chart->viewport())),
+      overlay_(new QWidget(chart)),
       stretchLine_(new QLabel),
       table_(new QTableWidget(2, kColumnCount)),
       cursorLine_(new QLabel) {
     overlay_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    overlay_->setGeometry(chart->viewport()->rect());
+    overlay_->setGeometry(chart->rect());
     overlay_->raise();
     overlay_->show();
     overlay_->installEventFilter(this);
-    chart->viewport()->installEventFilter(this);
+    chart->installEventFilter(this);
 
     // Wrapped, so a long line never widens the window.
     for (QLabel* line : {stretchLine_, cursorLine_}) {
@@ -259,7 +259,7 @@ bool TrendMeasure::eventFilter(QObject* watched, QEvent* event) {
     }
     switch (event->type()) {
     case QEvent::Resize:
-        overlay_->setGeometry(chart_->viewport()->rect());
+        overlay_->setGeometry(chart_->rect());
         break;
     case QEvent::MouseButtonPress: {
         auto* mouse = static_cast<QMouseEvent*>(event);
