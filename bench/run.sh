@@ -348,7 +348,7 @@ uml=$(command -v linux.uml || command -v linux || true)
 if [ -z "$uml" ]; then
   row "Full load (user-mode Linux)" "not measured: no user-mode Linux" "<= 0.1 x candump" "MISSED"; broken=1
 else
-  TMPDIR=/dev/shm timeout 1200 "$uml" mem=1024M rootfstype=hostfs rootflags=/ rw \
+  TMPDIR=/dev/shm timeout 1200 "$root/tests/uml/uml-kernel.sh" mem=1024M rootfstype=hostfs rootflags=/ rw \
     init="$root/bench/uml/fullload-guest.sh" BENCH_BIN="$bin" BENCH_OUT="$out" \
     BENCH_FRAMES="$uml_frames" BENCH_VIEWER=1 BENCH_ID="$chosen_id" BENCH_EVERY="$chosen_every" \
     con=null con0=fd:0,fd:1 </dev/null >"$out/uml-console.log" 2>&1
@@ -389,7 +389,7 @@ P=$out/paced.txt
 if [ -z "$uml" ]; then
   row "Paced streams (user-mode Linux)" "not measured: no user-mode Linux" "<= 0.5 x candump" "MISSED"; broken=1
 else
-  TMPDIR=/dev/shm timeout 1200 "$uml" mem=1024M rootfstype=hostfs rootflags=/ rw \
+  TMPDIR=/dev/shm timeout 1200 "$root/tests/uml/uml-kernel.sh" mem=1024M rootfstype=hostfs rootflags=/ rw \
     init="$root/bench/uml/paced-guest.sh" BENCH_BIN="$build/app" BENCH_OUT="$out" \
     BENCH_FRAMES="$paced_frames" BENCH_ID="${chosen_id#0x}" BENCH_OTHER=123 \
     con=null con0=fd:0,fd:1 </dev/null >"$out/uml-paced-console.log" 2>&1

@@ -92,7 +92,7 @@ booted_file="$work/booted"
 chmod +x "$work/init"
 
 timeout_seconds=${KOLVAR_UML_TIMEOUT:-600}
-timeout --kill-after=10 "$timeout_seconds" "$kernel" mem=1024M root=/dev/root rootfstype=hostfs rootflags=/ rw \
+timeout --kill-after=10 "$timeout_seconds" "$(dirname "$0")/uml-kernel.sh" mem=1024M root=/dev/root rootfstype=hostfs rootflags=/ rw \
   quiet init="$work/init" con=null con0=fd:0,fd:1 </dev/null
 uml_status=$?
 
