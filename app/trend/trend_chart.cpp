@@ -5,10 +5,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
-#include <QRegion>
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "can/frame_format.h"
 
@@ -38,15 +36,6 @@ QPen hairline(const QColor& colour, Qt::PenStyle style) {
     QPen pen(colour, 1.0, style);
     pen.setCosmetic(true);
     return pen;
-}
-
-bool sameColumn(const TrendColumn& a, const TrendColumn& b) {
-    if (a.count != b.count || a.firstMicros != b.firstMicros || a.lastMicros != b.lastMicros) return false;
-    for (int c = 0; c < 2; ++c) {
-        const ChannelColumn &x = a.ch[c], &y = b.ch[c];
-        if (x.first != y.first || x.last != y.last || x.min != y.min || x.max != y.max) return false;
-    }
-    return true;
 }
 
 QString valueLabel(int tick) {
@@ -120,7 +109,6 @@ void TrendChart::showColumns(const std::vector<TrendColumn>& columns, int64_t fr
         const double columnSeconds = static_cast<double>(columnMicros_) / 1e6;
         emit pointerValues(valuesText(cursor_, (cursor_ + 0.5 - static_cast<double>(shown_.size())) * columnSeconds));
     }
-    layerCurrent_ = false;
     // The labels change only with the span; otherwise the plot alone is new.
     if (shownSpanMicros() != spanBefore) update();
     else update(plot_.toAlignedRect().adjusted(-1, -1, 1, 1));
@@ -128,9 +116,7 @@ void TrendChart::showColumns(const std::vector<TrendColumn>& columns, int64_t fr
 
 void TrendChart::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    // The plot's image covers its own area.
-    for (const QRect& part : QRegion(event->rect()).subtracted(QRegion(plot_.toAlignedRect())))
-        painter.fillRect(part, palette().brush(QPalette::Base));
+    painter.fillRect(event->rect(), palette().brush(QPalette::Base));
     if (!plot_.toAlignedRect().adjusted(-1, -1, 1, 1).contains(event->rect())) paintFrame(painter);
     paintPlot(painter);
 }
@@ -184,113 +170,24 @@ void TrendChart::paintFrame(QPainter& painter) {
     }
 }
 
-int TrendChart::gridX(int i) const {
-    return qRound(plot_.left() + plot_.width() * i / (kTimeTicks - 1));
-}
-
-int TrendChart::gridY(int i) const {
-    return qRound(plot_.top() + plot_.height() * i / (kValueTicks - 1));
-}
-
-int TrendChart::filledBefore(int k) const {
-    for (int i = std::min(k, static_cast<int>(shown_.size())) - 1; i >= 0; --i)
-        if (shown_[static_cast<size_t>(i)].count > 0) return i;
-    return -1;
-}
-
-void TrendChart::drawLayer(const QRect& clip, int begin, int end) {
-    QPainter painter(&layer_);
-    painter.translate(-plot_.toAlignedRect().topLeft());
-    painter.setClipRect(clip);
-    painter.fillRect(clip, palette().brush(QPalette::Base));
+void TrendChart::paintPlot(QPainter& painter) {
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(hairline(palette().color(QPalette::Mid), Qt::SolidLine));
-    // Each line through the middle of its pixel row or column.
-    for (int i = 1; i < kValueTicks - 1; ++i)
-        painter.drawLine(QPointF(plot_.left(), gridY(i) + 0.5), QPointF(plot_.right(), gridY(i) + 0.5));
-    for (int i = 1; i < kTimeTicks - 1; ++i)
-        painter.drawLine(QPointF(gridX(i) + 0.5, plot_.top()), QPointF(gridX(i) + 0.5, plot_.bottom()));
-    for (int channel = 0; channel < 2; ++channel) drawChannel(painter, channel, begin, end);
-}
-
-void TrendChart::updateLayer() {
-    layerCurrent_ = true;
-    const QRect area = plot_.toAlignedRect();
-    const int count = static_cast<int>(shown_.size());
-    // The window moved on by k whole columns of one pixel each: what was
-    // drawn moves k pixels left.
-    bool shifted = layer_.size() == area.size() && drawn_.size() == shown_.size() && count == area.width() &&
-                   drawnColumnMicros_ == columnMicros_ && fromMicros_ >= drawnFromMicros_ &&
-                   (fromMicros_ - drawnFromMicros_) % columnMicros_ == 0;
-    const int64_t k = shifted ? (fromMicros_ - drawnFromMicros_) / columnMicros_ : 0;
-    if (k >= count) shifted = false;
-    if (!shifted) {
-        if (layer_.size() != area.size()) layer_ = QImage(area.size(), QImage::Format_RGB32);
-        drawLayer(area, 0, count);
-    } else {
-        redrawChanged(area, static_cast<int>(k));
+    for (int tick = 1; tick < kValueTicks - 1; ++tick) {
+        const double y = plot_.top() + plot_.height() * tick / (kValueTicks - 1);
+        painter.drawLine(QPointF(plot_.left(), y), QPointF(plot_.right(), y));
     }
-    drawn_ = shown_;
-    drawnFromMicros_ = fromMicros_;
-    drawnColumnMicros_ = columnMicros_;
-}
-
-void TrendChart::redrawChanged(const QRect& area, int step) {
-    const int count = static_cast<int>(shown_.size());
-    if (step > 0) {
-        const size_t kept = static_cast<size_t>(layer_.width() - step) * sizeof(QRgb);
-        for (int y = 0; y < layer_.height(); ++y) {
-            uchar* line = layer_.scanLine(y);
-            std::memmove(line, line + static_cast<size_t>(step) * sizeof(QRgb), kept);
-        }
-    }
-    // The first column that differs from what is drawn there now: past the
-    // old picture's end, or earlier where a column changed (the newest, as a
-    // rule, which more samples reached).
-    int first = count - step;
-    for (int i = 0; i < count - step; ++i) {
-        if (!sameColumn(drawn_[static_cast<size_t>(i + step)], shown_[static_cast<size_t>(i)])) {
-            first = i;
-            break;
-        }
-    }
-    // A line into a changed column starts at the filled column before it,
-    // and a pixel either side of a column's own may hold part of it; all
-    // those are drawn again, from the filled column before them on.
-    int redrawFrom = count;
-    if (first < count) {
-        const int before = filledBefore(first);
-        redrawFrom = std::max(0, (before >= 0 ? before : first) - 1);
-        const int begin = std::max(0, filledBefore(redrawFrom));
-        drawLayer(QRect(area.left() + redrawFrom, area.top(), area.width() - redrawFrom, area.height()), begin,
-                  count);
-    }
-    if (step == 0) return;
-    // The grid's vertical lines stay where they are: each moved with the
-    // picture, and the picture moved across each. Both pixel columns are
-    // drawn again, with the lines through them.
     for (int i = 1; i < kTimeTicks - 1; ++i) {
-        for (const int x : {gridX(i) - step, gridX(i)}) {
-            const int column = x - area.left();
-            if (column < 0 || column >= redrawFrom) continue;
-            int after = column + 1;
-            while (after < count && shown_[static_cast<size_t>(after)].count == 0) ++after;
-            drawLayer(QRect(x, area.top(), 1, area.height()), std::max(0, filledBefore(column)),
-                      std::min(count, after + 1));
-        }
+        const double x = plot_.left() + plot_.width() * i / (kTimeTicks - 1);
+        painter.drawLine(QPointF(x, plot_.top()), QPointF(x, plot_.bottom()));
     }
-}
-
-void TrendChart::paintPlot(QPainter& painter) {
-    if (!layerCurrent_) updateLayer();
-    painter.drawImage(plot_.toAlignedRect().topLeft(), layer_);
-    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(hairline(palette().color(QPalette::Dark), Qt::SolidLine));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(plot_);
     if (shown_.empty()) return;
     painter.save();
     painter.setClipRect(plot_);
+    for (int channel = 0; channel < 2; ++channel) drawChannel(painter, channel);
     painter.setPen(hairline(Qt::darkGray, Qt::DashLine));
     for (const double position : markPositions_) {
         const double x = plot_.left() + position * plot_.width();
@@ -307,7 +204,7 @@ void TrendChart::paintPlot(QPainter& painter) {
 // One polyline per stretch of columns with no silence longer than
 // kTrendGapMicros between them; empty columns inside a stretch are stepped
 // over, so a gap shows only where the device was silent.
-void TrendChart::drawChannel(QPainter& painter, int channel, int begin, int end) {
+void TrendChart::drawChannel(QPainter& painter, int channel) {
     const double columnWidth = plot_.width() / static_cast<double>(shown_.size());
     const double yScale = plot_.height() / (kValueMax - kValueMin);
     auto y = [&](int reading) { return plot_.bottom() - (valueOfReading(reading) - kValueMin) * yScale; };
@@ -318,7 +215,7 @@ void TrendChart::drawChannel(QPainter& painter, int channel, int begin, int end)
         points_.clear();
     };
     const TrendColumn* previous = nullptr;
-    for (size_t k = static_cast<size_t>(begin); k < static_cast<size_t>(end); ++k) {
+    for (size_t k = 0; k < shown_.size(); ++k) {
         const TrendColumn& column = shown_[k];
         if (column.count == 0) continue;
         if (previous && !columnsJoin(*previous, column)) flush();
@@ -344,17 +241,12 @@ void TrendChart::drawChannel(QPainter& painter, int channel, int begin, int end)
 void TrendChart::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     placePlot();
-    layerCurrent_ = false;
 }
 
 void TrendChart::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::FontChange) placePlot();
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) {
-        layer_ = QImage();  // drawn whole again, in the new colours
-        layerCurrent_ = false;
-        update();
-    }
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) update();
 }
 
 void TrendChart::mouseMoveEvent(QMouseEvent* event) {

@@ -6,16 +6,11 @@
 // silent and a dashed mark where the identifier changed. A plain widget that
 // paints its own legend, axes and grid: a new picture repaints only the plot
 // area, and the axes' labels only when the span they show changes.
-// The plot's background, grid and traces are kept in an image between
-// pictures. As the window moves on by whole one-pixel columns, a new picture
-// shifts that image and draws only the columns that changed (the newest, as
-// a rule) and the grid's fixed lines again, instead of both traces whole.
 // The chart takes the focus: Left and Right move a cursor over the columns
 // (Home, End to the ends), whose values it reports as the pointer's are,
 // and a focus frame shows it has the keys. Its colours follow the palette,
 // so a dark desktop gets a dark chart. [main-thread]
 
-#include <QImage>
 #include <QPointF>
 #include <QRect>
 #include <QWidget>
@@ -63,23 +58,7 @@ private:
     void paintFrame(QPainter& painter);
     // The grid, the traces, the marks and the cursor, inside the plot area.
     void paintPlot(QPainter& painter);
-    // Brings layer_ to the columns shown: shifted and partly redrawn when
-    // the window moved on by whole pixels, drawn whole otherwise.
-    void updateLayer();
-    // Shifts layer_ `step` pixels left and draws again what differs from
-    // drawn_ shifted alike, and the grid's vertical lines.
-    void redrawChanged(const QRect& area, int step);
-    // Draws the background, grid and traces into layer_ within `clip` (in
-    // the widget's coordinates), the traces from column `begin` to `end`.
-    void drawLayer(const QRect& clip, int begin, int end);
-    // The traces of columns [begin, end).
-    void drawChannel(QPainter& painter, int channel, int begin, int end);
-    // The filled column before `k`, or -1.
-    int filledBefore(int k) const;
-    // The pixel column of vertical grid line i (1 .. kTimeTicks - 2), and
-    // the pixel row of horizontal grid line i, in the widget.
-    int gridX(int i) const;
-    int gridY(int i) const;
+    void drawChannel(QPainter& painter, int channel);
     QColor channelColour(int channel) const;
     // The values of column k (or "" outside the shown columns) at `seconds`.
     QString valuesText(double k, double seconds) const;
@@ -92,11 +71,4 @@ private:
     int64_t columnMicros_ = 1;
     int cursor_ = -1;  // the keyboard's column, -1 while it has none
     int64_t fromMicros_ = 0;
-    // The plot as last drawn (background, grid and traces) and the columns
-    // it shows; stale until the next paint after new columns or a change.
-    QImage layer_;
-    std::vector<kolvar::capture::TrendColumn> drawn_;
-    int64_t drawnFromMicros_ = 0;
-    int64_t drawnColumnMicros_ = 0;
-    bool layerCurrent_ = false;
 };

@@ -3,8 +3,7 @@
 // simulator on the virtual bus: a recording plays back through the
 // simulator into a second viewer program, which records the same frames,
 // and a recording onto a full disk stops with a message. The trend's picture
-// of a known series, gap and mark included, and the same picture whether
-// drawn whole or by moving on; cursors and a selection on a
+// of a known series, gap and mark included; cursors and a selection on a
 // known ramp, and the picture saved with its caption. A FIFO nobody reads
 // holds neither a recording, an export nor the window's close; a window
 // closed during an export is destroyed once the export has ended.
@@ -278,49 +277,6 @@ TEST(TrendChartTest, SilenceLeavesAGapValuesSitOnTheScaleAndAChangeIsMarked) {
 
 // A ramp on channel 1 (4 readings a column) and -50.04 on channel 2, one
 // frame in the middle of each 20 ms column, silent in the last quarter.
-// A picture drawn by moving the plot's image on (shifted, with the changed
-// columns and the grid's fixed lines drawn again) is the picture drawn
-// whole: over dense and sparse frames, a silence, and pictures that move on
-// by none to three columns while the newest column grows.
-TEST(TrendChartTest, MovingOnPaintsWhatAPictureDrawnWholeWould) {
-    TrendChart moving, whole;
-    for (TrendChart* chart : {&moving, &whole}) {
-        chart->resize(640, 320);
-        chart->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(chart));
-    }
-    QTest::qWait(50);
-    const int n = moving.columnCount();
-    ASSERT_EQ(n, whole.columnCount());
-    constexpr int64_t kColumn = 10'000;
-    TrendSamples samples(scaleChannelWord, 1 << 16);
-    std::vector<TrendColumn> columns;
-    uint32_t noise = 1;
-    int64_t t = 0, from = 0;
-    for (int step = 0; step < 80; ++step) {
-        const int64_t end = t + (step % 4) * kColumn + (step % 3 + 1) * kColumn / 4;
-        while (t < end) {
-            noise = noise * 1103515245u + 12345u;
-            samples.append(t, 0x200, static_cast<uint16_t>(noise & 0xFFF0), static_cast<uint16_t>((noise >> 12) & 0xFFF0));
-            // Several frames a column at first, then one every few columns.
-            t += step < 40 ? 1000 + noise % 3000 : 5000 + noise % 40000;
-        }
-        if (step == 50) t += 700'000;
-        from = (t / kColumn + 1) * kColumn - kColumn * n;
-        decimate(samples, from, kColumn, n, columns);
-        moving.showColumns(columns, from, kColumn, samples.marks());
-        moving.repaint();
-    }
-    whole.showColumns(columns, from, kColumn, samples.marks());
-    const QRect plot = moving.plotRect().toAlignedRect();
-    const QImage moved = moving.grab().toImage().copy(plot);
-    const QImage drawn = whole.grab().toImage().copy(plot);
-    int differing = 0;
-    for (int y = 0; y < plot.height(); ++y)
-        for (int x = 0; x < plot.width(); ++x) differing += moved.pixel(x, y) != drawn.pixel(x, y);
-    EXPECT_EQ(differing, 0) << "of " << plot.width() * plot.height() << " pixels";
-}
-
 // Cursors 200 columns apart read 4 s and 800 readings (39.07) apart; a
 // cursor in the silence reads "no frame"; a dragged stretch is measured on
 // its own; the picture carries the chart and the statistics.
