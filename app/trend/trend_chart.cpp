@@ -86,6 +86,12 @@ void TrendChart::placePlot() {
     plot_ = QRectF(left, top, std::max(1, right - left), std::max(1, bottom - top));
 }
 
+QRect TrendChart::plotPixels() const { return plot_.toAlignedRect().adjusted(-1, -1, 1, 1); }
+
+double TrendChart::valueTickY(int tick) const { return plot_.top() + plot_.height() * tick / (kValueTicks - 1); }
+
+double TrendChart::timeTickX(int i) const { return plot_.left() + plot_.width() * i / (kTimeTicks - 1); }
+
 int TrendChart::columnCount() const { return std::max(1, static_cast<int>(plot_.width())); }
 
 QColor TrendChart::channelColour(int channel) const {
@@ -111,13 +117,13 @@ void TrendChart::showColumns(const std::vector<TrendColumn>& columns, int64_t fr
     }
     // The labels change only with the span; otherwise the plot alone is new.
     if (shownSpanMicros() != spanBefore) update();
-    else update(plot_.toAlignedRect().adjusted(-1, -1, 1, 1));
+    else update(plotPixels());
 }
 
 void TrendChart::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), palette().brush(QPalette::Base));
-    if (!plot_.toAlignedRect().adjusted(-1, -1, 1, 1).contains(event->rect())) paintFrame(painter);
+    if (!plotPixels().contains(event->rect())) paintFrame(painter);
     paintPlot(painter);
 }
 
@@ -141,7 +147,7 @@ void TrendChart::paintFrame(QPainter& painter) {
     }
     // The values on the left, right-aligned against the plot.
     for (int tick = 0; tick < kValueTicks; ++tick) {
-        const double y = plot_.top() + plot_.height() * tick / (kValueTicks - 1);
+        const double y = valueTickY(tick);
         const QString label = valueLabel(tick);
         painter.drawText(QPointF(plot_.left() - kGap - metrics.horizontalAdvance(label),
                                  y + metrics.ascent() - metrics.height() / 2.0),
@@ -152,7 +158,7 @@ void TrendChart::paintFrame(QPainter& painter) {
     const double labelTop = plot_.bottom() + kGap + metrics.ascent();
     if (span > 0) {
         for (int i = 0; i < kTimeTicks; ++i) {
-            const double tickX = plot_.left() + plot_.width() * i / (kTimeTicks - 1);
+            const double tickX = timeTickX(i);
             const QString label = timeLabel(i, span);
             painter.drawText(QPointF(tickX - metrics.horizontalAdvance(label) / 2.0, labelTop), label);
         }
@@ -174,11 +180,11 @@ void TrendChart::paintPlot(QPainter& painter) {
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(hairline(palette().color(QPalette::Mid), Qt::SolidLine));
     for (int tick = 1; tick < kValueTicks - 1; ++tick) {
-        const double y = plot_.top() + plot_.height() * tick / (kValueTicks - 1);
+        const double y = valueTickY(tick);
         painter.drawLine(QPointF(plot_.left(), y), QPointF(plot_.right(), y));
     }
     for (int i = 1; i < kTimeTicks - 1; ++i) {
-        const double x = plot_.left() + plot_.width() * i / (kTimeTicks - 1);
+        const double x = timeTickX(i);
         painter.drawLine(QPointF(x, plot_.top()), QPointF(x, plot_.bottom()));
     }
     painter.setPen(hairline(palette().color(QPalette::Dark), Qt::SolidLine));
@@ -298,7 +304,7 @@ void TrendChart::keyPressEvent(QKeyEvent* event) {
     cursor_ = std::clamp(next, 0, count - 1);
     const double columnSeconds = static_cast<double>(columnMicros_) / 1e6;
     emit pointerValues(valuesText(cursor_, (cursor_ + 0.5 - count) * columnSeconds));
-    update(plot_.toAlignedRect().adjusted(-1, -1, 1, 1));
+    update(plotPixels());
 }
 
 void TrendChart::focusInEvent(QFocusEvent* event) {

@@ -54,6 +54,13 @@ protected:
 private:
     // Places the plot area inside the room the legend and labels leave.
     void placePlot();
+    // The pixels a new picture of the plot repaints: the plot area and the
+    // axis lines on its edges.
+    QRect plotPixels() const;
+    // Where value tick `tick` (0 at the top, +100) and time tick i (0 at the
+    // left edge) sit.
+    double valueTickY(int tick) const;
+    double timeTickX(int i) const;
     // The legend, the axes' labels and their title, around the plot area.
     void paintFrame(QPainter& painter);
     // The grid, the traces, the marks and the cursor, inside the plot area.

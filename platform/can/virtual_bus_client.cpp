@@ -80,8 +80,15 @@ void VirtualBusClient::connectToHost() {
         return;
     }
     // The connect ends when the socket becomes writable.
-    writeNotifier_.emplace(fd_, QSocketNotifier::Write);
-    connect(&*writeNotifier_, &QSocketNotifier::activated, this, &VirtualBusClient::onWritable);
+    watchWritable();
+}
+
+void VirtualBusClient::watchWritable() {
+    if (!writeNotifier_) {
+        writeNotifier_.emplace(fd_, QSocketNotifier::Write);
+        connect(&*writeNotifier_, &QSocketNotifier::activated, this, &VirtualBusClient::onWritable);
+    }
+    writeNotifier_->setEnabled(true);
 }
 
 void VirtualBusClient::onWritable() {
@@ -200,6 +207,16 @@ void VirtualBusClient::drainTx() {
     write(out_.data(), out_.size());
 }
 
+size_t VirtualBusClient::sendNow(const char* bytes, size_t size) {
+    for (;;) {
+        const ssize_t sent = ::send(fd_, bytes, size, MSG_NOSIGNAL);
+        if (sent >= 0) return static_cast<size_t>(sent);
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) onDisconnected();
+        return 0;
+    }
+}
+
 void VirtualBusClient::write(const char* bytes, size_t size) {
     if (!connected_) return;
     if (!pending_.empty()) {
@@ -207,36 +224,18 @@ void VirtualBusClient::write(const char* bytes, size_t size) {
         if (pending_.size() < kMaxPendingBytes) pending_.append(bytes, size);
         return;
     }
-    ssize_t sent;
-    do {
-        sent = ::send(fd_, bytes, size, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            onDisconnected();
-            return;
-        }
-        sent = 0;
-    }
-    if (static_cast<size_t>(sent) == size) return;
+    const size_t sent = sendNow(bytes, size);
+    if (!connected_ || sent == size) return;
     // The rest goes when the host has read enough to make room.
-    pending_.assign(bytes + sent, size - static_cast<size_t>(sent));
-    if (!writeNotifier_) {
-        writeNotifier_.emplace(fd_, QSocketNotifier::Write);
-        connect(&*writeNotifier_, &QSocketNotifier::activated, this, &VirtualBusClient::onWritable);
-    }
-    writeNotifier_->setEnabled(true);
+    pending_.assign(bytes + sent, size - sent);
+    watchWritable();
 }
 
 void VirtualBusClient::flush() {
     while (connected_ && !pending_.empty()) {
-        const ssize_t sent = ::send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR) continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) onDisconnected();
-            return;  // the write notifier stays on until room comes free
-        }
-        pending_.erase(0, static_cast<size_t>(sent));
+        const size_t sent = sendNow(pending_.data(), pending_.size());
+        if (sent == 0) return;  // the write notifier stays on until room comes free
+        pending_.erase(0, sent);
     }
     // While connecting, the notifier waits for the connect to end.
     if (connected_ && writeNotifier_) writeNotifier_->setEnabled(false);

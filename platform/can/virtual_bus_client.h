@@ -67,6 +67,11 @@ private:
     void onReadable();
     // Sends bytes after what still waits, without blocking.
     void write(const char* bytes, size_t size);
+    // What the socket takes of bytes now; 0 when it has no room, or when
+    // it failed and the connection was closed (connected_ then false).
+    size_t sendNow(const char* bytes, size_t size);
+    // Wakes onWritable once the socket can take more (or the connect ended).
+    void watchWritable();
     void closeSocket();
 
     std::shared_ptr<OpenChannel> channel_;
