@@ -3,7 +3,6 @@
 
 #include <QPainter>
 #include <QAccessible>
-#include <QPainterPath>
 #include <QPaintEvent>
 #include <QTransform>
 #include <QTimer>
@@ -44,9 +43,10 @@ bool UiMeter::setNumericValue(double value) {
     const bool digitsChange = displayText() != paintedText_;
     if (!needleMoves && !digitsChange) return true;
     // Only what changed is drawn and sent to the window system: the needle's
-    // old and new places, and the digits' field.
-    if (needleMoves) requestRepaint(this, paintedNeedle_ | needleRect(value_));
-    if (digitsChange) requestRepaint(this, displayRect_);
+    // old and new places, inside the face, and the digits' field; both are
+    // painted over whole.
+    if (needleMoves) requestOpaqueRepaint(this, paintedNeedle_ | needleRect(value_));
+    if (digitsChange) requestOpaqueRepaint(this, displayRect_);
     announceReading();
     return true;
 }
@@ -159,14 +159,9 @@ QRectF UiMeter::needleClip() const {
     return {QPointF(dialRect_.topLeft()) + logical.topLeft() * scale, logical.size() * scale};
 }
 
-QPainterPath UiMeter::needlePath() {
-    QPainterPath needle;
-    needle.moveTo(-1.6, -28);
-    needle.lineTo(1.6, -28);
-    needle.lineTo(0.5, -(kScaleRadius + 1));
-    needle.lineTo(-0.5, -(kScaleRadius + 1));
-    needle.closeSubpath();
-    return needle;
+QPolygonF UiMeter::needleOutline() {
+    return QPolygonF({QPointF(-1.6, -28), QPointF(1.6, -28), QPointF(0.5, -(kScaleRadius + 1)),
+                      QPointF(-0.5, -(kScaleRadius + 1))});
 }
 
 void UiMeter::paintNeedle(QPainter& painter) const {
@@ -175,12 +170,12 @@ void UiMeter::paintNeedle(QPainter& painter) const {
     painter.setTransform(needleTransform(value_), true);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0xC0, 0x10, 0x10));
-    painter.drawPath(needlePath());
+    painter.drawPolygon(needleOutline());
     painter.restore();
 }
 
 QRect UiMeter::needleRect(double value) const {
-    const QRectF needle = needleTransform(value).map(needlePath()).boundingRect() & needleClip();
+    const QRectF needle = needleTransform(value).map(needleOutline()).boundingRect() & needleClip();
     // A pixel more on every side for the antialiased edge.
     return needle.toAlignedRect().adjusted(-1, -1, 1, 1);
 }
@@ -207,16 +202,21 @@ void UiMeter::paintEvent(QPaintEvent* event) {
     }
     painter.drawPixmap(dialRect_.topLeft(), staticCache_);
 
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (!noValue()) paintNeedle(painter);
-
-    // A paint of part of the meter leaves the rest as it was.
+    // A paint of part of the meter leaves the rest as it was; a stream's
+    // repaints are mostly of the needle or of the digits alone.
     const QRegion& painted = event->region();
     const QRect needle = needleRect(value_);
+    if (!noValue() && painted.intersects(needle)) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        paintNeedle(painter);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+    }
     if ((QRegion(needle) - painted).isEmpty()) {
         paintedTip_ = needleTip(value_);
         paintedNeedle_ = needle;
     }
-    if ((QRegion(displayRect_) - painted).isEmpty()) paintedText_ = displayText();
-    paintDigitalDisplay(painter, displayRect_, displayText(), palette(), greyed() || noValue());
+    if (!painted.intersects(displayRect_)) return;
+    const QString text = displayText();
+    if ((QRegion(displayRect_) - painted).isEmpty()) paintedText_ = text;
+    paintDigitalDisplay(painter, displayRect_, text, palette(), greyed() || noValue());
 }

@@ -7,7 +7,7 @@
 // inside the widget).
 
 #include <QElapsedTimer>
-#include <QPainterPath>
+#include <QPolygonF>
 #include <QTransform>
 
 #include "platform/ui/control_widget.h"
@@ -53,7 +53,7 @@ private:
     // the transform that takes it to its place for `value` in the widget,
     // the clip that hides its root, and the pixels it covers there:
     // one geometry for the paint and for what a new value repaints.
-    static QPainterPath needlePath();
+    static QPolygonF needleOutline();
     QTransform needleTransform(double value) const;
     QRectF needleClip() const;
     QRect needleRect(double value) const;

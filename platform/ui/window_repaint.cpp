@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ui/window_repaint.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QRegion>
 #include <QWidget>
@@ -8,9 +9,16 @@
 #include <vector>
 
 namespace {
+// Part of a widget that its own paint covers with opaque colour.
+struct OpaquePart {
+    QPointer<QWidget> widget;
+    QRegion region;  // in the window's coordinates
+};
+
 struct WindowRegion {
     QPointer<QWidget> window;
     QRegion region;  // in the window's coordinates
+    std::vector<OpaquePart> opaque;
 };
 
 int batchDepth = 0;
@@ -18,27 +26,72 @@ int batchDepth = 0;
 // and a batch touches one or two, so a list beats a map.
 std::vector<WindowRegion> collected;
 
-void collect(QWidget* widget, const QRect& rect) {
+WindowRegion& entryFor(QWidget* window) {
+    for (WindowRegion& entry : collected) {
+        if (entry.window == window) return entry;
+    }
+    return collected.emplace_back(WindowRegion{window, {}, {}});
+}
+
+void collect(QWidget* widget, const QRect& rect, bool opaque) {
     QWidget* window = widget->window();
     const QRect inWindow(widget->mapTo(window, rect.topLeft()), rect.size());
-    for (WindowRegion& entry : collected) {
-        if (entry.window == window) {
-            entry.region += inWindow;
+    WindowRegion& entry = entryFor(window);
+    entry.region += inWindow;
+    if (!opaque) return;
+    for (OpaquePart& part : entry.opaque) {
+        if (part.widget == widget) {
+            part.region += inWindow;
             return;
         }
     }
-    collected.push_back({window, QRegion(inWindow)});
+    entry.opaque.push_back({widget, QRegion(inWindow)});
 }
-}  // namespace
 
-void requestRepaint(QWidget* widget, const QRect& rect) {
+void request(QWidget* widget, const QRect& rect, bool opaque) {
     const QRect visible = rect & widget->rect();
     if (visible.isEmpty()) return;
     // A hidden widget paints when it is shown; a repaint of its window now
     // would paint whatever lies under it.
     if (batchDepth == 0 || !widget->isVisible()) widget->update(visible);
-    else collect(widget, visible);
+    else collect(widget, visible, opaque);
 }
+
+// Paints `entry.region` of its window. A widget whose every pixel in the
+// region is one its own paint covers opaquely hides all that lies beneath
+// it there. Qt paints an opaque widget marked by update() alone, without the
+// window's background and the widgets under it, which cost more than the
+// widget's own paint; so such a widget is opaque for this paint only, and
+// the update is carried out at once instead of on the loop's next pass. The
+// rest of the region is painted whole, in one repaint of the window.
+void paintWindow(const WindowRegion& entry) {
+    QRegion rest = entry.region;
+    std::vector<QPointer<QWidget>> marked;
+    bool updated = false;
+    for (const OpaquePart& part : entry.opaque) {
+        QWidget* widget = part.widget;
+        if (!widget) continue;
+        const QPoint offset = widget->mapTo(entry.window, QPoint(0, 0));
+        if (!((entry.region & QRect(offset, widget->size())) - part.region).isEmpty()) continue;
+        if (!widget->testAttribute(Qt::WA_OpaquePaintEvent)) {
+            widget->setAttribute(Qt::WA_OpaquePaintEvent);
+            marked.emplace_back(widget);
+        }
+        widget->update(part.region.translated(-offset));
+        rest -= part.region;
+        updated = true;
+    }
+    if (!rest.isEmpty()) entry.window->repaint(rest);
+    if (updated) QCoreApplication::sendPostedEvents(entry.window, QEvent::UpdateRequest);
+    for (const QPointer<QWidget>& widget : marked) {
+        if (widget) widget->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    }
+}
+}  // namespace
+
+void requestRepaint(QWidget* widget, const QRect& rect) { request(widget, rect, false); }
+
+void requestOpaqueRepaint(QWidget* widget, const QRect& rect) { request(widget, rect, true); }
 
 void requestRepaint(QWidget* widget) { requestRepaint(widget, widget->rect()); }
 
@@ -50,6 +103,6 @@ WindowRepaintBatch::~WindowRepaintBatch() {
     // change the list being walked.
     std::vector<WindowRegion> windows = std::exchange(collected, {});
     for (const WindowRegion& entry : windows) {
-        if (entry.window) entry.window->repaint(entry.region);
+        if (entry.window) paintWindow(entry);
     }
 }

@@ -4,9 +4,9 @@
 // batch, requestRepaint is QWidget::update: Qt posts itself an update event
 // and paints at the next pass of the event loop. While a WindowRepaintBatch
 // lives, the rectangles are collected per window instead, and when the batch
-// ends each window paints their union at once and sends it to the window
-// system in one flush: no posted event, no wake-up of the main thread's own
-// loop, and one image for all the controls a batch changed.
+// ends each window paints them at once, in the same pass of the loop, and
+// sends them to the window system: one image for all the controls a batch
+// changed (two when some asked for opaque repaints and some not).
 // [main-thread] all of it.
 
 #include <QRect>
@@ -17,6 +17,11 @@ class QWidget;
 void requestRepaint(QWidget* widget, const QRect& rect);
 // The whole widget.
 void requestRepaint(QWidget* widget);
+// The same for a `rect` that the widget's paint covers with opaque colour,
+// every pixel of it: a batch that asks for no other part of the widget then
+// paints nothing under it (neither the window's background nor the widgets
+// beneath), which for a small control costs more than its own paint.
+void requestOpaqueRepaint(QWidget* widget, const QRect& rect);
 
 class WindowRepaintBatch {
 public:
