@@ -13,8 +13,8 @@ struct Frame {
     uint32_t flags = 0;     // canMSG_* bits
     uint8_t dlc = 0;        // data bytes carried (0..8)
     uint8_t data[8] = {};
-    int64_t arrivalUs = 0;  // steady-clock arrival in microseconds (received frames),
-                            // steadyMicros()
+    int64_t arrivalUs = 0;  // steadyMicros() at arrival (received frames) or when
+                            // written (frames to send on the virtual bus)
 };
 
 }  // namespace kolvar::can

@@ -339,6 +339,9 @@ int canWrite(int handle, int32_t id, const void* msg, unsigned dlc, unsigned fla
     frame.dlc = static_cast<uint8_t>(dlc);
     if (msg && !(flags & canMSG_RTR)) std::memcpy(frame.data, msg, dlc);
     if (channel->socketCan) return channel->socketCan->write(frame);
+    // On the virtual bus the frame may wait for its send window; it carries
+    // the moment it was written, as a controller's stamp would tell.
+    frame.arrivalUs = kolvar::steadyMicros();
     IoThread* io = IoThread::instance();
     if (!io) return canERR_NOTINITIALIZED;
     if (!channel->tx.push(frame)) return canERR_TXFULL;

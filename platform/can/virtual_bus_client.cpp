@@ -111,11 +111,13 @@ void VirtualBusClient::onConnected() {
     const int one = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     lines_ = vbus::LineSplitter();
+    hostStamps_ = false;
     readNotifier_.emplace(fd_, QSocketNotifier::Read);
     connect(&*readNotifier_, &QSocketNotifier::activated, this, &VirtualBusClient::onReadable);
     // Frames the host has to skip for us are counted as dropped, not
-    // answered by closing the connection.
-    const std::string hello = "options:lostcount\nconnect:" + channel_->info.interface + "\n";
+    // answered by closing the connection; and they come with their stamps.
+    const std::string hello = "options:lostcount\n" + std::string(vbus::kStampsOption) + "\nconnect:" +
+                              channel_->info.interface + "\n";
     write(hello.data(), hello.size());
     channel_->setLinkUp(true);
 }
@@ -155,12 +157,16 @@ void VirtualBusClient::onReadable() {
                 Frame frame;
                 const vbus::Reject reason = vbus::parseFrame(line, frame);
                 if (reason == vbus::Reject::None) {
-                    frame.arrivalUs = arrivalUs;
+                    frame.arrivalUs = vbus::believedStamp(frame.arrivalUs, arrivalUs);
                     batch_.push_back(frame);
                     return;
                 }
                 if (uint64_t count = 0; vbus::parseLost(line, count)) {
                     lost += count;
+                    return;
+                }
+                if (line == vbus::kStampsOption) {
+                    hostStamps_ = true;
                     return;
                 }
                 VirtualBusServer::countRejected(reason);
@@ -202,6 +208,7 @@ void VirtualBusClient::drainTx() {
     for (const Frame& frame : txBatch_) {
         out_ += sendPrefix_;
         vbus::appendFrame(out_, frame);
+        if (hostStamps_ && frame.arrivalUs > 0) vbus::appendStamp(out_, frame);
         out_ += '\n';
     }
     write(out_.data(), out_.size());

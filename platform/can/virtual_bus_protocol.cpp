@@ -56,11 +56,20 @@ const char* rejectText(Reject reason) {
     case Reject::BadHex: return "bad hex";
     case Reject::PayloadTooLong: return "payload too long";
     case Reject::UnknownFlag: return "unknown flag";
+    case Reject::BadStamp: return "bad stamp";
     }
     return "unknown";
 }
 
 Reject parseFrame(std::string_view text, Frame& frame) {
+    int64_t stamp = 0;
+    if (const size_t at = text.find('@'); at != std::string_view::npos) {
+        uint64_t value = 0;
+        if (text::parseDecimal(text.substr(at + 1), INT64_MAX, value) != text::Decimal::Ok || value == 0)
+            return Reject::BadStamp;
+        stamp = static_cast<int64_t>(value);
+        text = text.substr(0, at);
+    }
     const size_t first = text.find('#');
     if (first == std::string_view::npos) return Reject::UnknownCommand;
     const size_t second = text.find('#', first + 1);
@@ -90,6 +99,7 @@ Reject parseFrame(std::string_view text, Frame& frame) {
     if (!remote)
         for (size_t i = 0; i < parsed.dlc; ++i)
             parsed.data[i] = static_cast<uint8_t>(hexDigitValue(hex[2 * i]) << 4 | hexDigitValue(hex[2 * i + 1]));
+    parsed.arrivalUs = stamp;
     frame = parsed;
     return Reject::None;
 }
@@ -104,6 +114,16 @@ void appendFrame(std::string& out, const Frame& frame) {
     const size_t dlc = frame.dlc > kMaxDataBytes ? kMaxDataBytes : frame.dlc;
     static constexpr uint8_t kZeros[kMaxDataBytes] = {};
     appendHexBytes(out, remote ? kZeros : frame.data, dlc, HexCase::Lower);
+}
+
+void appendStamp(std::string& out, const Frame& frame) {
+    out += '@';
+    appendDecimal(out, static_cast<uint64_t>(frame.arrivalUs));
+}
+
+int64_t believedStamp(int64_t stamp, int64_t nowUs) {
+    if (stamp <= 0 || stamp > nowUs || nowUs - stamp > kMaxStampAgeUs) return nowUs;
+    return stamp;
 }
 
 std::string formatFrame(const Frame& frame) {
@@ -130,6 +150,10 @@ Reject parseCommand(std::string_view line, Command& command) {
     const std::string_view head = line.substr(0, colon);
     const std::string_view rest = line.substr(colon + 1);
     if (head == "options") {
+        if (line == kStampsOption) {
+            command.kind = Command::Kind::Stamps;
+            return Reject::None;
+        }
         if (rest != "lostcount") return Reject::UnknownCommand;
         command.kind = Command::Kind::CountLost;
         return Reject::None;

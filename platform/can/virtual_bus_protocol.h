@@ -11,15 +11,28 @@
 //   options:lostcount      (our clients only) frames the host cannot deliver
 //                          in time are skipped and counted instead of the
 //                          connection being closed; Qt's host ignores it
+//   options:stamps         (ours only) frames carry the moment they were
+//                          written, see below
 // Host to client: <frame>, one a line; to a client that asked for the count,
 // also "lost:<N>" (N in decimal) before the first frame after N skipped ones.
 // <frame> = <identifier in decimal>#<flags>#<payload in hex>, flags a subset
 // of "X" (29-bit identifier) and "R" (remote frame; its payload is dlc zero
 // bytes). Examples: "512##0080008000000000", "305419896#X#", "2047#R#0000".
 //
+// Stamps: frames go out in batches of up to a send window, so a receiver
+// that stamped them when it read them would put a window's frames at one
+// moment. A host of ours answers "options:stamps" with the same line and
+// from then on sends that client every frame as "<frame>@<T>", T the moment
+// the frame was written to the bus in microseconds of the steady clock
+// (CLOCK_MONOTONIC, one clock for all processes of the machine); a client
+// that got the answer may stamp what it sends likewise. Qt's host answers
+// nothing, and nothing is stamped. A stamp later than the moment it is read,
+// or older than kMaxStampAgeUs, is replaced by that moment.
+//
 // Strict: a line longer than kMaxLineLength, an unknown command, a bad
-// identifier, bad or odd-length hex, more than 8 data bytes, or any other
-// flag (the FD flags "F", "B", "E" included) is rejected with its reason.
+// identifier, bad or odd-length hex, more than 8 data bytes, any other flag
+// (the FD flags "F", "B", "E" included) or a stamp that is not a positive
+// decimal is rejected with its reason.
 
 #include "platform/can/can_frame.h"
 
@@ -32,9 +45,13 @@
 
 namespace kolvar::can::vbus {
 
-// "can9999:536870911#XR#" and 16 hex digits, with room to spare.
+// "can9999:536870911#XR#", 16 hex digits and a stamp of 19 digits.
 constexpr size_t kMaxLineLength = 64;
 constexpr int kMaxInterface = 9999;
+constexpr std::string_view kStampsOption = "options:stamps";
+// A frame may wait at a host while a slow client reads (kMaxBacklogBytes,
+// some seconds of a full stream); older stamps are not believed.
+constexpr int64_t kMaxStampAgeUs = 10'000'000;
 
 enum class Reject : uint8_t {
     None,
@@ -45,14 +62,22 @@ enum class Reject : uint8_t {
     BadHex,
     PayloadTooLong,
     UnknownFlag,
+    BadStamp,
 };
-constexpr size_t kRejectKinds = 8;
+constexpr size_t kRejectKinds = 9;
 
 // Text for a reason, for logs and reports ("too long", "bad hex", ...).
 const char* rejectText(Reject reason);
 
-// Parses "<id>#<flags>#<hex>" into frame (id, flags as canMSG_*, dlc, data).
+// Parses "<id>#<flags>#<hex>" into frame (id, flags as canMSG_*, dlc, data),
+// and "<id>#<flags>#<hex>@<T>" with T in frame.arrivalUs (0 without a stamp).
 Reject parseFrame(std::string_view text, Frame& frame);
+// Appends "@<T>", the frame's stamp (frame.arrivalUs).
+void appendStamp(std::string& out, const Frame& frame);
+// The moment to believe for a frame read at nowUs that carried `stamp` (0
+// for none): the stamp, unless it is none, later than nowUs or older than
+// kMaxStampAgeUs; then nowUs.
+int64_t believedStamp(int64_t stamp, int64_t nowUs);
 // Appends the frame as "<id>#<flags>#<hex>" (no line end); allocates only
 // when out has no room for kMaxLineLength more bytes.
 void appendFrame(std::string& out, const Frame& frame);
@@ -65,7 +90,7 @@ bool parseLost(std::string_view line, uint64_t& count);
 void appendLost(std::string& out, uint64_t count);
 
 struct Command {
-    enum class Kind : uint8_t { Connect, Disconnect, Send, CountLost } kind = Kind::Send;
+    enum class Kind : uint8_t { Connect, Disconnect, Send, CountLost, Stamps } kind = Kind::Send;
     int interface = 0;  // the N of canN
     Frame frame;        // Send only
 };

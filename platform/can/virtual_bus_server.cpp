@@ -42,6 +42,7 @@ struct VirtualBusServer::Client {
     int rejectsInRow = 0;
     bool dropped = false;
     bool countsLost = false;  // asked to have frames skipped and counted, not to be let go
+    bool stamps = false;      // asked for every frame's stamp
     bool skipping = false;    // its frames are skipped until its backlog is below resumeBelow
     qint64 resumeBelow = 0;
     uint64_t lost = 0;        // frames skipped since it was last told
@@ -112,7 +113,13 @@ void VirtualBusServer::leave(Client* local) {
 void VirtualBusServer::send(Client* local, const Frame* frames, size_t count) {
     if (local->interfaces.empty()) return;
     const int interface = local->interfaces.front();
-    for (size_t i = 0; i < count; ++i) relay(local, interface, frames[i]);
+    const int64_t nowUs = steadyMicros();
+    for (size_t i = 0; i < count; ++i) {
+        // Stamped when written; one without goes on the bus now.
+        Frame frame = frames[i];
+        frame.arrivalUs = vbus::believedStamp(frame.arrivalUs, nowUs);
+        relay(local, interface, frame);
+    }
     writeBatches();
 }
 
@@ -161,6 +168,7 @@ void VirtualBusServer::onReadyRead(Client* client) {
     while (!client->dropped) {
         const qint64 got = client->socket->read(chunk, sizeof chunk);
         if (got <= 0) break;
+        readUs_ = steadyMicros();
         client->lines.feed(
             chunk, static_cast<size_t>(got), [&](std::string_view line) {
                 if (!client->dropped) handleLine(client, line);
@@ -188,10 +196,18 @@ void VirtualBusServer::handleLine(Client* client, std::string_view line) {
         std::erase(client->interfaces, command.interface);
         break;
     case vbus::Command::Kind::Send:
+        // Its own stamp when it sent one we believe, else when it was read.
+        command.frame.arrivalUs = vbus::believedStamp(command.frame.arrivalUs, readUs_);
         relay(client, command.interface, command.frame);
         break;
     case vbus::Command::Kind::CountLost:
         client->countsLost = true;
+        break;
+    case vbus::Command::Kind::Stamps:
+        // Said back, so the client knows it may stamp what it sends.
+        client->stamps = true;
+        client->batch.append(vbus::kStampsOption);
+        client->batch += '\n';
         break;
     }
 }
@@ -202,7 +218,7 @@ void VirtualBusServer::reject(Client* client, vbus::Reject reason) {
 }
 
 void VirtualBusServer::relay(const Client* sender, int interface, const Frame& frame) {
-    bool lineFormatted = false;  // line_ holds this frame
+    bool lineFormatted = false;  // line_ and stampedLine_ hold this frame
     for (const auto& client : clients_) {
         Client* target = client.get();
         if (target == sender || target->dropped || !target->subscribed(interface)) continue;
@@ -239,11 +255,15 @@ void VirtualBusServer::relay(const Client* sender, int interface, const Frame& f
         if (!lineFormatted) {
             line_.clear();
             vbus::appendFrame(line_, frame);
+            stampedLine_ = line_;
+            vbus::appendStamp(stampedLine_, frame);
             line_ += '\n';
+            stampedLine_ += '\n';
             lineFormatted = true;
         }
-        target->batch.append(line_);
-        batched_ += line_.size();
+        const std::string& line = target->stamps ? stampedLine_ : line_;
+        target->batch.append(line);
+        batched_ += line.size();
     }
     // Near the bound of all clients together the batch goes out now, so
     // the bound is checked frame by frame.
@@ -252,13 +272,9 @@ void VirtualBusServer::relay(const Client* sender, int interface, const Frame& f
 
 void VirtualBusServer::writeBatches() {
     bool wrote = false;
-    int64_t arrivalUs = 0;
     for (const auto& client : clients_) {
         Client* target = client.get();
         if (!target->frames.empty()) {
-            // Arrived now, as a frame read from a connection is stamped when read.
-            if (arrivalUs == 0) arrivalUs = steadyMicros();
-            for (Frame& frame : target->frames) frame.arrivalUs = arrivalUs;
             target->rx->pushBatch(target->frames.data(), target->frames.size());
             target->frames.clear();
         }

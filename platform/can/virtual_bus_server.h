@@ -20,7 +20,9 @@
 //
 // What one read from a client carries is relayed as a batch: each frame is
 // formatted once and appended to every subscriber's buffer, and each buffer
-// goes to its socket in one write at the end of the batch.
+// goes to its socket in one write at the end of the batch. Every frame is
+// relayed with the moment it was written to the bus: the stamp its sender
+// gave it, or else the moment it was read here (virtual_bus_protocol.h).
 //
 // A channel of the process that hosts the bus is a local client: its frames
 // come in by a direct call and frames for it go straight into its receive
@@ -105,7 +107,9 @@ private:
 
     uint16_t port_;
     QTcpServer server_;
-    std::string line_;  // the frame being relayed, formatted once for all clients
+    std::string line_;         // the frame being relayed, formatted once for all clients
+    std::string stampedLine_;  // the same with its stamp, for clients that asked
+    int64_t readUs_ = 0;       // when the lines being handled were read
     std::vector<std::unique_ptr<Client>> clients_;
     uint64_t held_ = 0;        // this host's share of heldBytes()
     uint64_t batched_ = 0;     // bytes added to the clients' batches since they were written

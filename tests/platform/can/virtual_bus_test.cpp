@@ -4,6 +4,7 @@
 // own through KOLVAR_VIRTUALCAN_PORT. A client of Qt's own virtual-bus plugin
 // joins it too: programs built on that plugin share the bus with ours.
 #include "platform/canlib.h"
+#include "platform/base/steady_clock.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>
@@ -392,6 +393,62 @@ bool processEventsUntil(const std::function<bool()>& done, std::chrono::millisec
 // Qt's own "virtualcan" client on this process's bus: its frame reaches the
 // layer with its bytes, and the layer's extended frame reaches it. Checks the
 // line protocol both ways against the plugin, not against our own parser.
+TEST_F(VirtualBus, FramesCarryTheMomentTheyWereWrittenNotWhenTheirBatchArrived) {
+    // Frames wait up to a send window and go out in batches; the moment each
+    // was written travels with it. A client of ours, spoken by hand here.
+    const int handle = openOnBus(kVirtual0);  // first on the port: this process hosts
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(client, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(std::stoi(std::getenv("KOLVAR_VIRTUALCAN_PORT"))));
+    ASSERT_EQ(::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << errno;
+    const timeval patience{5, 0};
+    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    // What the host sends, up to the end of the line holding `want`.
+    std::string received;
+    const auto receiveUntil = [&](const std::string& want) {
+        char chunk[512];
+        for (;;) {
+            const size_t at = received.find(want);
+            if (at != std::string::npos && received.find('\n', at) != std::string::npos) return true;
+            const ssize_t got = ::recv(client, chunk, sizeof chunk, 0);
+            if (got <= 0) return false;
+            received.append(chunk, static_cast<size_t>(got));
+        }
+    };
+    const std::string hello = "options:stamps\nconnect:can0\n";
+    ASSERT_EQ(::send(client, hello.data(), hello.size(), MSG_NOSIGNAL), static_cast<ssize_t>(hello.size()));
+    ASSERT_TRUE(receiveUntil("options:stamps\n")) << "the host says it takes stamps";
+
+    // Written 50 ms ago, then one stamped in the future (not believed: it
+    // counts from when it was read), sent in one batch.
+    const int64_t now = kolvar::steadyMicros();
+    const std::string batch = "can0:256##01@" + std::to_string(now - 50'000) + "\ncan0:256##02@" +
+                              std::to_string(now + 10'000'000) + "\n";
+    ASSERT_EQ(::send(client, batch.data(), batch.size(), MSG_NOSIGNAL), static_cast<ssize_t>(batch.size()));
+    unsigned long times[2] = {};
+    for (unsigned long& time : times) {
+        int32_t id = 0;
+        unsigned char data[8];
+        unsigned dlc = 0, flags = 0;
+        ASSERT_EQ(canReadWait(handle, &id, data, &dlc, &flags, &time, 5000), canOK);
+    }
+    EXPECT_GE(times[1] - times[0], 49u) << "the first frame's own moment, 50 ms before the batch";
+    EXPECT_LT(times[1] - times[0], 5000u) << "a stamp in the future is not believed";
+
+    // The other way: the host stamps what this process writes.
+    const unsigned char byte = 0x5A;
+    const int64_t before = kolvar::steadyMicros();
+    ASSERT_EQ(canWrite(handle, 0x300, &byte, 1, canMSG_STD), canOK);
+    ASSERT_TRUE(receiveUntil("768##5a@"));
+    const int64_t stamp = std::stoll(received.substr(received.find("768##5a@") + 8));
+    EXPECT_GE(stamp, before);
+    EXPECT_LE(stamp, kolvar::steadyMicros());
+    ::close(client);
+}
+
 TEST_F(VirtualBus, QtVirtualCanClientExchangesFramesWithTheLayer) {
     const int handle = openOnBus(kVirtual0);  // first on the port: this process hosts
     const QString url = QStringLiteral("tcp://127.0.0.1:%1/can0").arg(std::getenv("KOLVAR_VIRTUALCAN_PORT"));
