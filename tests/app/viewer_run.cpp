@@ -18,7 +18,7 @@ void useOwnVirtualBus() {
     // A port of this process's own keeps test binaries running side by side
     // off each other's bus.
     setenv("KOLVAR_CAN_CHANNELS", "virtual", 1);
-    setenv("KOLVAR_VIRTUALCAN_PORT", std::to_string(40000 + getpid() % 20000).c_str(), 1);
+    setenv("KOLVAR_VIRTUALCAN_PORT", std::to_string(20000 + getpid() % 12000).c_str(), 1);
 }
 }  // namespace
 

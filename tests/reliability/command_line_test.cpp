@@ -64,7 +64,7 @@ Outcome runViewer(const VirtualDisplay& display, const std::vector<std::string>&
 
     std::vector<std::string> environmentWords = {
         "DISPLAY=" + display.name().toStdString(), "QT_QPA_PLATFORM=xcb", "KOLVAR_CAN_CHANNELS=virtual",
-        "KOLVAR_VIRTUALCAN_PORT=" + (port ? std::string(port) : std::to_string(41000 + getpid() % 20000)),
+        "KOLVAR_VIRTUALCAN_PORT=" + (port ? std::string(port) : std::to_string(20000 + (getpid() + 1000) % 12000)),
         "PATH=" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")};
     std::vector<char*> environment;
     for (std::string& word : environmentWords) environment.push_back(word.data());
