@@ -282,8 +282,13 @@ int canReadSyncPaced(int handle, unsigned long periodUs, unsigned long timeoutMs
     auto channel = findChannel(handle);
     if (!channel) return canERR_INVHANDLE;
     SocketCanChannel* socket = channel->socketCan.get();
+    // The virtual bus delivers a send window's frames at once: the wait runs
+    // on to the first batch after its time, at most a window and a half more
+    // (the window's timer and the relay add a little), so what is taken ends
+    // with a frame just arrived.
     const auto waitQuietly = [&](int64_t micros) {
-        return socket ? socket->waitQuietly(micros) : channel->rx.waitQuietly(micros);
+        constexpr int64_t kBatchGraceUs = VirtualBusClient::kSendWindowUs * 3 / 2;
+        return socket ? socket->waitQuietly(micros) : channel->rx.waitQuietlyForBatch(micros, kBatchGraceUs);
     };
     const int64_t period = static_cast<int64_t>(periodUs);
     int status = canERR_NOMSG;
@@ -291,12 +296,21 @@ int canReadSyncPaced(int handle, unsigned long periodUs, unsigned long timeoutMs
         // Frames are streaming: sleep out the rest of the period without
         // looking at them, then take what came, one wake-up per period.
         const uint64_t interruptions = channel->rx.interruptions();
-        const int64_t left = channel->pacedReturnUs.load(std::memory_order_relaxed) + period -
-                             kolvar::steadyMicros();
-        status = waitQuietly(std::max<int64_t>(left, 0));
+        const int64_t start = kolvar::steadyMicros();
+        const int64_t due = std::max(channel->pacedReturnUs.load(std::memory_order_relaxed) + period, start);
+        status = waitQuietly(due - start);
         if (status == canERR_NOMSG) {
             if (channel->rx.interruptions() != interruptions) return canERR_NOMSG;
             channel->pacedStream.store(false, std::memory_order_relaxed);  // a period without frames
+        }
+        if (status == canOK) {
+            // The next period counts from when this one was due, so waiting
+            // for a batch does not stretch the periods; after an interruption
+            // or a longer delay (a busy machine), from now.
+            const int64_t now = kolvar::steadyMicros();
+            const bool onTime = now >= due && now - due < period;
+            channel->pacedReturnUs.store(onTime ? due : now, std::memory_order_relaxed);
+            return status;
         }
     }
     if (status == canERR_NOMSG) {
@@ -312,9 +326,7 @@ int canReadSyncPaced(int handle, unsigned long periodUs, unsigned long timeoutMs
             now = kolvar::steadyMicros();
         }
         if (status == canOK) channel->pacedReturnUs.store(now, std::memory_order_relaxed);
-        return status;
     }
-    if (status == canOK) channel->pacedReturnUs.store(kolvar::steadyMicros(), std::memory_order_relaxed);
     return status;
 }
 

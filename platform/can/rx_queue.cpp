@@ -47,15 +47,18 @@ void RxQueue::close() {
 void RxQueue::pushBatch(const Frame* frames, size_t count) {
     if (count == 0) return;
     uint64_t droppedNow = 0;
+    bool awaited = false;
     {
         std::lock_guard lock(mutex_);
         if (!onBus_.load(std::memory_order_relaxed)) return;
         for (size_t i = 0; i < count; ++i)
             if (ring_.pushDroppingOldest(frames[i])) ++droppedNow;
+        if (batchAfterUs_ != 0 && !batchCame_ && steadyMicros() >= batchAfterUs_) batchCame_ = awaited = true;
     }
     received_.fetch_add(count, std::memory_order_relaxed);
     if (droppedNow) dropped_.fetch_add(droppedNow, std::memory_order_relaxed);
     readable_.notify_all();
+    if (awaited) stateChanged_.notify_all();
 }
 
 void RxQueue::countErrorFrame(uint32_t errorClass, uint8_t controller) {
@@ -133,6 +136,22 @@ int RxQueue::waitQuietly(int64_t micros) {
     stateChanged_.wait_until(lock, deadline, [&] {
         return stateStatusLocked() != canOK || interruptions_.load(std::memory_order_relaxed) != interruptions;
     });
+    if (int status = stateStatusLocked(); status != canOK) return status;
+    return ring_.empty() ? canERR_NOMSG : canOK;
+}
+
+int RxQueue::waitQuietlyForBatch(int64_t micros, int64_t graceMicros) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(micros + graceMicros);
+    std::unique_lock lock(mutex_);
+    const uint64_t interruptions = interruptions_.load(std::memory_order_relaxed);
+    batchAfterUs_ = steadyMicros() + micros;
+    batchCame_ = false;
+    stateChanged_.wait_until(lock, deadline, [&] {
+        return batchCame_ || stateStatusLocked() != canOK ||
+               interruptions_.load(std::memory_order_relaxed) != interruptions;
+    });
+    batchAfterUs_ = 0;
+    batchCame_ = false;
     if (int status = stateStatusLocked(); status != canOK) return status;
     return ring_.empty() ? canERR_NOMSG : canOK;
 }

@@ -62,6 +62,12 @@ public:
     // frame is queued, canERR_NOMSG when none is, or why the channel cannot
     // deliver (canERR_OFFBUS, canERR_INVHANDLE).
     int waitQuietly(int64_t micros);
+    // The same, then up to graceMicros more until the first batch pushed
+    // after those `micros`: frames that come in batches (the virtual bus
+    // sends a window's frames at once) are then taken with the newest just
+    // arrived, not up to a window old. Still one wake-up: a batch wakes the
+    // waiter only once its first `micros` are over.
+    int waitQuietlyForBatch(int64_t micros, int64_t graceMicros);
     // takeWait and waitAny without waiting.
     int tryTake(Frame& out);
     int readyStatus() const;
@@ -109,6 +115,10 @@ private:
     std::atomic<int> errorFrameState_{0};  // canBUSSTATE_ERROR_ACTIVE
     std::atomic<int64_t> lastTakenArrivalUs_{0};
     std::atomic<uint64_t> interruptions_{0};  // written under mutex_
+    // Under mutex_: a waitQuietlyForBatch wants the first batch pushed from
+    // batchAfterUs_ on (0: nobody does), and batchCame_ says one was.
+    int64_t batchAfterUs_ = 0;
+    bool batchCame_ = false;
 };
 
 }  // namespace kolvar::can
