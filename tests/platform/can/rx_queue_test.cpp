@@ -145,6 +145,19 @@ TEST(RxQueue, WaitingReadersWakeForFramesBusOffInterruptionAndClose) {
     EXPECT_EQ(quiet.get(), canOK);
     ASSERT_EQ(queue.tryTake(out), canOK);
 
+    // Waiting on for a batch: one that comes during the quiet part leaves it
+    // asleep, the first after it ends it, long before its grace is over.
+    auto batch = std::async(std::launch::async, [&] { return queue.waitQuietlyForBatch(200'000, 10'000'000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    push(queue, {dataFrame(0x123, 7)});
+    EXPECT_EQ(batch.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    push(queue, {dataFrame(0x124, 7)});
+    ASSERT_EQ(batch.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(batch.get(), canOK);
+    ASSERT_EQ(queue.tryTake(out), canOK);
+    ASSERT_EQ(queue.tryTake(out), canOK);
+    EXPECT_EQ(out.id, 0x124);
+
     auto closedReader = std::async(std::launch::async, [&] { return queue.takeWait(out, 10000); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     queue.close();
