@@ -4,6 +4,7 @@
 #include "platform/canlib.h"
 #include "platform/can/error_frame_state.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace kolvar::can {
@@ -51,8 +52,15 @@ void RxQueue::pushBatch(const Frame* frames, size_t count) {
     {
         std::lock_guard lock(mutex_);
         if (!onBus_.load(std::memory_order_relaxed)) return;
-        for (size_t i = 0; i < count; ++i)
-            if (ring_.pushDroppingOldest(frames[i])) ++droppedNow;
+        for (size_t i = 0; i < count; ++i) {
+            // Arrival times never go back within a queue: on the virtual bus
+            // frames carry their senders' stamps, and two senders' batches
+            // may overlap in time.
+            Frame frame = frames[i];
+            frame.arrivalUs = std::max(frame.arrivalUs, lastPushedArrivalUs_);
+            lastPushedArrivalUs_ = frame.arrivalUs;
+            if (ring_.pushDroppingOldest(frame)) ++droppedNow;
+        }
         if (batchAfterUs_ != 0 && !batchCame_ && steadyMicros() >= batchAfterUs_) batchCame_ = awaited = true;
     }
     received_.fetch_add(count, std::memory_order_relaxed);

@@ -119,6 +119,7 @@ private:
     // batchAfterUs_ on (0: nobody does), and batchCame_ says one was.
     int64_t batchAfterUs_ = 0;
     bool batchCame_ = false;
+    int64_t lastPushedArrivalUs_ = 0;  // under mutex_
 };
 
 }  // namespace kolvar::can

@@ -177,4 +177,10 @@ TEST(RxQueue, TakenFrameArrivalTimeIsRecorded) {
     Frame out;
     ASSERT_EQ(queue.takeSpecificSkip(0x100, out), canOK);
     EXPECT_EQ(queue.lastTakenArrivalUs(), 123456);
+    // A frame stamped earlier than one queued before it (another sender's
+    // batch on the virtual bus) arrives no earlier than that one.
+    frame.arrivalUs = 100000;
+    queue.pushBatch(&frame, 1);
+    ASSERT_EQ(queue.takeSpecificSkip(0x100, out), canOK);
+    EXPECT_EQ(out.arrivalUs, 123456);
 }
