@@ -64,10 +64,16 @@ QString UiMeter::configureFromProperties() {
 }
 
 QString UiMeter::displayText() const {
-    if (noValue()) return QStringLiteral("—");
-    // A value just below zero would round to "-0.00"; show it as zero.
-    const bool roundsToZero = std::abs(value_) < 0.5 * std::pow(10.0, -precision_);
-    return QString::number(roundsToZero ? 0.0 : value_, 'f', precision_);
+    const bool none = noValue();
+    if (formatted_.value == value_ && formatted_.precision == precision_ && formatted_.none == none)
+        return formatted_.text;
+    formatted_ = {value_, precision_, none, QStringLiteral("—")};
+    if (!none) {
+        // A value just below zero would round to "-0.00"; show it as zero.
+        const bool roundsToZero = std::abs(value_) < 0.5 * std::pow(10.0, -precision_);
+        formatted_.text = QString::number(roundsToZero ? 0.0 : value_, 'f', precision_);
+    }
+    return formatted_.text;
 }
 
 void UiMeter::announceReading() {
@@ -183,13 +189,14 @@ QRect UiMeter::needleRect(double value) const {
 QPointF UiMeter::needleTip(double value) const {
     const double scale = dialRect_.width() / kLogicalWidth;
     const QPointF tip = needlePivot() + onDial(kScaleRadius + 1, angleFor(value, minimum_, maximum_));
-    return (QPointF(dialRect_.topLeft()) + tip * scale) * devicePixelRatioF();
+    return (QPointF(dialRect_.topLeft()) + tip * scale) * paintedRatio_;
 }
 
 void UiMeter::paintEvent(QPaintEvent* event) {
     countPaint();
     QPainter painter(this);
     const qreal ratio = devicePixelRatioF();
+    paintedRatio_ = ratio;
     if (staticCache_.isNull()) {
         staticCache_ = QPixmap(dialRect_.size() * ratio);
         staticCache_.setDevicePixelRatio(ratio);

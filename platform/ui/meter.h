@@ -68,6 +68,18 @@ private:
     QString paintedText_;
     QPointF paintedTip_{-1e9, -1e9};
     QRect paintedNeedle_;
+    // The device pixel ratio the last paint used: asking the widget costs a
+    // walk to its screen, at every value.
+    qreal paintedRatio_ = 1.0;
+    // displayText() for the value, precision and no-value state it was
+    // formatted for: a value's text is asked when it is set and when it is
+    // painted.
+    mutable struct {
+        double value = 0;
+        int precision = -1;
+        bool none = false;
+        QString text;
+    } formatted_;
     QElapsedTimer lastAnnounced_;
     bool announcePending_ = false;
 };

@@ -83,6 +83,15 @@ Node peer(const QStringList& arguments) { return Node(QStringLiteral(KOLVAR_CAN_
 
 int runSimulator(const QStringList& arguments) { return simulator(arguments).finish(); }
 
+// The address of this process's virtual bus.
+sockaddr_in busAddress() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(std::stoi(std::getenv("KOLVAR_VIRTUALCAN_PORT"))));
+    return address;
+}
+
 // Waits until the channel's queue holds at least count frames.
 bool waitForLevel(int handle, unsigned count, std::chrono::milliseconds timeout = 10s) {
     const auto deadline = Clock::now() + timeout;
@@ -281,10 +290,7 @@ TEST_F(VirtualBus, WriteChecksItsFrameAndNeedsTheBus) {
 TEST_F(VirtualBus, BusOnWithThePortHeldByAProgramThatDoesNotListenSaysConnecting) {
     const int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(blocker, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(std::stoi(std::getenv("KOLVAR_VIRTUALCAN_PORT"))));
+    const sockaddr_in address = busAddress();
     ASSERT_EQ(::bind(blocker, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << errno;
 
     const int handle = canOpenChannel(kVirtual0, canOPEN_EXCLUSIVE);
@@ -399,10 +405,7 @@ TEST_F(VirtualBus, FramesCarryTheMomentTheyWereWrittenNotWhenTheirBatchArrived) 
     const int handle = openOnBus(kVirtual0);  // first on the port: this process hosts
     const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(client, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(std::stoi(std::getenv("KOLVAR_VIRTUALCAN_PORT"))));
+    const sockaddr_in address = busAddress();
     ASSERT_EQ(::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << errno;
     const timeval patience{5, 0};
     ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
