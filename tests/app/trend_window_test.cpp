@@ -171,6 +171,10 @@ TEST_F(TrendWindowTest, AFifoNobodyReadsHoldsNeitherRecordingExportNorClose) {
 // has ended, and is then destroyed; the next one opens empty, with the span
 // and the message the user saw last.
 TEST_F(TrendWindowTest, ClosedDuringAnExportGoesOnceItEndsAndTheNextKeepsSpanAndMessage) {
+    // A destroyed window takes the font engines no one else holds with it;
+    // the panel's text, plain and bold, must paint as before.
+    const QImage meterBefore = widget(NUMERICMETER1)->grab().toImage();
+    const QImage knobBefore = widget(NUMERICKNOB_ID0)->grab().toImage();
     click(TREND_BUTTON);
     TrendWindow* window = trendWindowIfOpen();
     ASSERT_NE(window, nullptr);
@@ -194,6 +198,8 @@ TEST_F(TrendWindowTest, ClosedDuringAnExportGoesOnceItEndsAndTheNextKeepsSpanAnd
         while (::read(reader, buffer, sizeof buffer) > 0) {}
         return trendWindowIfOpen() == nullptr;
     }, 5000));
+    EXPECT_EQ(widget(NUMERICMETER1)->grab().toImage(), meterBefore);
+    EXPECT_EQ(widget(NUMERICKNOB_ID0)->grab().toImage(), knobBefore);
     click(TREND_BUTTON);
     window = trendWindowIfOpen();
     ASSERT_NE(window, nullptr);
