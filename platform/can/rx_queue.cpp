@@ -137,17 +137,6 @@ int RxQueue::waitAny(unsigned long timeoutMs) {
     }
 }
 
-int RxQueue::waitQuietly(int64_t micros) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(micros);
-    std::unique_lock lock(mutex_);
-    const uint64_t interruptions = interruptions_.load(std::memory_order_relaxed);
-    stateChanged_.wait_until(lock, deadline, [&] {
-        return stateStatusLocked() != canOK || interruptions_.load(std::memory_order_relaxed) != interruptions;
-    });
-    if (int status = stateStatusLocked(); status != canOK) return status;
-    return ring_.empty() ? canERR_NOMSG : canOK;
-}
-
 int RxQueue::waitQuietlyForBatch(int64_t micros, int64_t graceMicros) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(micros + graceMicros);
     std::unique_lock lock(mutex_);

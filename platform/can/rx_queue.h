@@ -58,15 +58,14 @@ public:
     // Waits up to timeoutMs for a queued frame without taking it.
     int waitAny(unsigned long timeoutMs);
     // Waits `micros` whatever frames arrive meanwhile, so that they collect:
-    // only an interruption, bus off or close ends it early. Then canOK when a
-    // frame is queued, canERR_NOMSG when none is, or why the channel cannot
-    // deliver (canERR_OFFBUS, canERR_INVHANDLE).
-    int waitQuietly(int64_t micros);
-    // The same, then up to graceMicros more until the first batch pushed
-    // after those `micros`: frames that come in batches (the virtual bus
-    // sends a window's frames at once) are then taken with the newest just
-    // arrived, not up to a window old. Still one wake-up: a batch wakes the
-    // waiter only once its first `micros` are over.
+    // only an interruption, bus off or close ends it early. Then up to
+    // graceMicros more, until the first batch pushed after those `micros`:
+    // frames that come in batches (the virtual bus sends a window's frames
+    // at once) are then taken with the newest just arrived, not up to a
+    // window old. Still one wake-up: a batch wakes the waiter only once its
+    // first `micros` are over. Returns canOK when a frame is queued,
+    // canERR_NOMSG when none is, or why the channel cannot deliver
+    // (canERR_OFFBUS, canERR_INVHANDLE).
     int waitQuietlyForBatch(int64_t micros, int64_t graceMicros);
     // takeWait and waitAny without waiting.
     int tryTake(Frame& out);

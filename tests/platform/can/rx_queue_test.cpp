@@ -136,7 +136,7 @@ TEST(RxQueue, WaitingReadersWakeForFramesBusOffInterruptionAndClose) {
 
     // A quiet wait sleeps through arriving frames, so that they collect; an
     // interruption (a stop, a new identifier) still ends it, frames queued.
-    auto quiet = std::async(std::launch::async, [&] { return queue.waitQuietly(10'000'000); });
+    auto quiet = std::async(std::launch::async, [&] { return queue.waitQuietlyForBatch(10'000'000, 0); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     push(queue, {dataFrame(0x123, 7)});
     EXPECT_EQ(quiet.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
