@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/ui/window_repaint.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 #include <QRegion>
 #include <QWidget>
@@ -59,15 +58,16 @@ void request(QWidget* widget, const QRect& rect, bool opaque) {
 
 // Paints `entry.region` of its window. A widget whose every pixel in the
 // region is one its own paint covers opaquely hides all that lies beneath
-// it there. Qt paints an opaque widget marked by update() alone, without the
-// window's background and the widgets under it, which cost more than the
-// widget's own paint; so such a widget is opaque for this paint only, and
-// the update is carried out at once instead of on the loop's next pass. The
-// rest of the region is painted whole, in one repaint of the window.
+// it there. Qt paints an opaque widget alone, without the window's
+// background and the widgets under it, which cost more than the widget's
+// own paint; so such a widget is opaque for this paint only, and repaints
+// itself at once. repaint(), not update(): an update posts an event, and
+// even when it is carried out in this pass the post has woken the loop for
+// a second, empty pass. The rest of the region is painted whole, in one
+// repaint of the window.
 void paintWindow(const WindowRegion& entry) {
     QRegion rest = entry.region;
     std::vector<QPointer<QWidget>> marked;
-    bool updated = false;
     for (const OpaquePart& part : entry.opaque) {
         QWidget* widget = part.widget;
         if (!widget) continue;
@@ -77,12 +77,10 @@ void paintWindow(const WindowRegion& entry) {
             widget->setAttribute(Qt::WA_OpaquePaintEvent);
             marked.emplace_back(widget);
         }
-        widget->update(part.region.translated(-offset));
+        widget->repaint(part.region.translated(-offset));
         rest -= part.region;
-        updated = true;
     }
     if (!rest.isEmpty()) entry.window->repaint(rest);
-    if (updated) QCoreApplication::sendPostedEvents(entry.window, QEvent::UpdateRequest);
     for (const QPointer<QWidget>& widget : marked) {
         if (widget) widget->setAttribute(Qt::WA_OpaquePaintEvent, false);
     }

@@ -5,8 +5,9 @@
 // and paints at the next pass of the event loop. While a WindowRepaintBatch
 // lives, the rectangles are collected per window instead, and when the batch
 // ends each window paints them at once, in the same pass of the loop, and
-// sends them to the window system: one image for all the controls a batch
-// changed (two when some asked for opaque repaints and some not).
+// sends them to the window system: one image for the controls painted with
+// what lies beneath them, and one for each control painted alone (an opaque
+// repaint), all in the pass's one write to the window system.
 // [main-thread] all of it.
 
 #include <QRect>

@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The controls as a user operates them: each finished change is committed to
 // the control's callback, and the values stay within their ranges.
+#include <QAbstractEventDispatcher>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
+#include <atomic>
 #include <cmath>
 #include <thread>
 
@@ -294,6 +298,26 @@ TEST_F(WidgetsTest, MeterRepaintsOnlyWhenWhatItShowsChanges) {
         for (const QRect& part : {meter->dialRect(), meter->displayRect()})
             EXPECT_EQ(meterOnScreen(meter, part), meterDrawnAfresh(meter, part)) << value;
     }
+
+    // A producer that never pauses: the main thread wakes once a frame to
+    // paint, and the paint leaves it nothing to wake for again at once.
+    std::atomic<bool> stop{false};
+    std::thread producer([&] {
+        for (long n = 0; !stop.load(); ++n) SetCtrlVal(panel, NUMERICMETER1, double(n % 200 - 100));
+    });
+    int wakeUps = 0;
+    const auto counter = QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                                          [&] { ++wakeUps; });
+    const std::uint64_t paintsBefore = uiPaintCount(panel, NUMERICMETER1);
+    QEventLoop loop;
+    QTimer::singleShot(500, &loop, &QEventLoop::quit);
+    loop.exec();
+    QObject::disconnect(counter);
+    stop.store(true);
+    producer.join();
+    const std::uint64_t paints = uiPaintCount(panel, NUMERICMETER1) - paintsBefore;
+    EXPECT_GT(paints, 5u);
+    EXPECT_LE(double(wakeUps), 1.5 * double(paints) + 5) << paints << " paints";
 }
 
 TEST_F(WidgetsTest, VisibilityTakesTheLabelAlong) {
