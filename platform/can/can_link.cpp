@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <mutex>
 
 namespace kolvar::can {
 
@@ -58,35 +59,75 @@ private:
     alignas(nlmsghdr) char buffer_[512] = {};
 };
 
-struct Socket {
-    int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    ~Socket() {
-        if (fd >= 0) ::close(fd);
-    }
+// The process's one rtnetlink socket, opened at the first request and kept:
+// the status line asks for its link several times a second, and a socket of
+// its own for each request cost three more system calls every time. One
+// request at a time; each carries a sequence number of its own, so a late
+// answer to a request that timed out is told apart and skipped.
+struct KeptSocket {
+    std::mutex mutex;
+    int fd = -1;
+    uint32_t sequence = 0;
 };
+
+KeptSocket& keptSocket() {
+    static KeptSocket kept;
+    return kept;
+}
+
+// [with the kept socket's mutex] Opens the socket when none is open.
+int openKeptSocket(KeptSocket& kept) {
+    if (kept.fd >= 0) return 0;
+    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) return -errno;
+    const timeval timeout{kReplyTimeoutS, 0};
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return -error;
+    }
+    kept.fd = fd;
+    return 0;
+}
+
+// [with the kept socket's mutex] Closes it after a failure, so the next
+// request starts on a fresh one with nothing left unread.
+void closeKeptSocket(KeptSocket& kept) {
+    ::close(kept.fd);
+    kept.fd = -1;
+}
 
 // Sends the request and waits for the kernel's answer: the link message
 // (handed to onLink, whose result is returned), or an error or acknowledgement
 // (0 or a negative errno).
 int exchange(Request& request, const std::function<int(const nlmsghdr*)>& onLink) {
-    Socket socket;
-    if (socket.fd < 0) return -errno;
-    const timeval timeout{kReplyTimeoutS, 0};
-    if (::setsockopt(socket.fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) return -errno;
+    KeptSocket& kept = keptSocket();
+    std::lock_guard lock(kept.mutex);
+    if (const int error = openKeptSocket(kept); error != 0) return error;
+    const uint32_t sequence = ++kept.sequence;
+    request.header()->nlmsg_seq = sequence;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     const size_t length = request.header()->nlmsg_len;
-    if (::sendto(socket.fd, request.header(), length, 0, reinterpret_cast<const sockaddr*>(&kernel),
-                 sizeof kernel) != static_cast<ssize_t>(length))
-        return -errno;
+    if (::sendto(kept.fd, request.header(), length, 0, reinterpret_cast<const sockaddr*>(&kernel),
+                 sizeof kernel) != static_cast<ssize_t>(length)) {
+        const int error = errno;
+        closeKeptSocket(kept);
+        return -error;
+    }
     alignas(nlmsghdr) char reply[kReplyBytes];
     for (;;) {
-        ssize_t received = ::recv(socket.fd, reply, sizeof reply, 0);
+        ssize_t received = ::recv(kept.fd, reply, sizeof reply, 0);
         if (received < 0 && errno == EINTR) continue;
-        if (received < 0) return -errno;
+        if (received < 0) {
+            const int error = errno;  // a timeout too: its answer may still come
+            closeKeptSocket(kept);
+            return -error;
+        }
         unsigned left = static_cast<unsigned>(received);
         for (auto* message = reinterpret_cast<const nlmsghdr*>(reply); NLMSG_OK(message, left);
              message = NLMSG_NEXT(message, left)) {
+            if (message->nlmsg_seq != sequence) continue;  // an earlier request's
             if (message->nlmsg_type == NLMSG_ERROR) {
                 if (message->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr))) return -EPROTO;
                 return static_cast<const nlmsgerr*>(NLMSG_DATA(message))->error;
