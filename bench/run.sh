@@ -413,6 +413,16 @@ else
         "$vw_us / $cd_us us (x $ratio)" "<= $limit x candump" \
         "$(verdict "$(awk -v r="$ratio" -v l="$limit" 'BEGIN { print (r != "inf" && r <= l) }')")"
     done < <(grep '^stream' "$P")
+    # The same streams with each receiver's system calls counted: in the
+    # guest, where its CPU times are 10 ms samples, the exact measure.
+    calls_total() { echo "$1" | tr ',' '\n' | awk -F: '{ n += $2 } END { print n + 0 }'; }
+    while read -r line; do
+      frames=$(kv "$line" frames)
+      vc=$(calls_total "$(kv "$line" viewer)"); dc=$(calls_total "$(kv "$line" candump)")
+      row "Paced $(kv "$line" name), counted: system calls per frame, viewer / candump" \
+        "$(awk -v v="$vc" -v d="$dc" -v n="$frames" \
+          'BEGIN { printf "%.2f / %.2f (x %.2f)", v / n, d / n, (d > 0 ? v / d : 0) }')" "report" "-"
+    done < <(grep '^calls' "$P")
   fi
 fi
 fi
@@ -565,6 +575,13 @@ if want paced && grep -q '^guest_done=ok' "$out/paced.txt" 2>/dev/null; then
          if (name == "idle") printf "  %-18s %-16s %6d ticks %8.1f wake-ups/s\n", name, t["name"], t["ticks"], t["wakeups"] / 10
          else printf "  %-18s %-16s %8.1f us %8.2f wake-ups\n", name, t["name"], t["ticks"] / tck * 1e6 / frames, t["wakeups"] / frames }' \
     "$out/paced.txt"
+  echo "System calls per frame, counted streams (viewer's by name, the most first):"
+  awk '/^calls/ { for (i = 1; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] }
+         printf "  %-18s", f["name"]; n = split(f["viewer"], calls, ","); line = ""; split("", count)
+         for (i = 1; i <= n; i++) { split(calls[i], c, ":"); count[c[1]] = c[2] }
+         for (k = 0; k < 8; k++) { best = ""; for (call in count) if (best == "" || count[call] > count[best]) best = call
+           if (best == "") break; line = line sprintf(" %s %.2f", best, count[best] / f["frames"]); delete count[best] }
+         print line }' "$out/paced.txt"
 fi
 if [ ${#vbus_threads[@]} -gt 0 ]; then
   echo

@@ -13,7 +13,8 @@
 #
 # Writes to $BENCH_OUT/paced.txt: one "idle ..." line (bus on, silent), one
 # "stream ..." line per stream and, after each, "thread ..." lines with the
-# viewer's CPU per thread during that stream.
+# viewer's CPU per thread during that stream; then one "calls ..." line per
+# counted stream: each receiver's system calls, by name.
 
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 out="$BENCH_OUT/paced.txt"
@@ -105,12 +106,50 @@ stream() {
   thread_lines "$s0" "$s1" >>"$out"
 }
 
+# The calls an strace -c summary counts, as NAME:COUNT,NAME:COUNT... (its
+# lines: % time, seconds, usecs/call, calls, [errors,] syscall; the total's
+# line names no call).
+by_name() {
+  awk '$NF != "total" && $4 ~ /^[0-9]+$/ && $NF ~ /^[a-z_0-9]+$/ { printf "%s%s:%d", sep, $NF, $4; sep = "," }' "$1"
+}
+
+# counted NAME GAP_MS ID: the same stream again, with every system call of
+# both receivers counted. The guest charges CPU time a whole 10 ms tick at a
+# time to whoever runs when the tick comes, and the viewer's wake-ups, one a
+# screen refresh, keep one phase to the tick for a whole stream: the same
+# work can be charged nothing in one run and its due in the next. In the
+# guest, where every system call is a trip to the kernel's process, the
+# counts are exact. Counted apart from the streams above, as strace slows
+# both receivers down.
+counted() {
+  candump -d vcan0 >$scratch/candump.out &
+  local dump=$!
+  sleep 1
+  strace -c -f -q -p "$viewer" -o $scratch/calls-viewer & local viewer_tracer=$!
+  strace -c -f -q -p "$dump" -o $scratch/calls-candump & local dump_tracer=$!
+  sleep 1
+  cangen vcan0 -g "$2" -I "$3" -L 8 -D i -n "$BENCH_FRAMES"
+  sleep 1
+  kill -INT $viewer_tracer; wait $viewer_tracer
+  # candump, slowed by its tracer, reads on after the sender is done.
+  for _ in $(seq 300); do
+    [ "$(grep -vc DROPCOUNT $scratch/candump.out)" -ge "$BENCH_FRAMES" ] && break
+    sleep 0.2
+  done
+  kill -INT $dump_tracer; wait $dump_tracer
+  kill -INT $dump; wait $dump
+  echo "calls name=$1 frames=$BENCH_FRAMES candump_received=$(grep -vc DROPCOUNT $scratch/candump.out)" \
+    "viewer=$(by_name $scratch/calls-viewer) candump=$(by_name $scratch/calls-candump)" >>"$out"
+}
+
 stream gap1ms_chosen 1 "$BENCH_ID"
 stream gap1ms_other 1 "$BENCH_OTHER"
 stream gap0.5ms_chosen 0.5 "$BENCH_ID"
 stream gap0.5ms_other 0.5 "$BENCH_OTHER"
 stream full_chosen 0 "$BENCH_ID"
 stream full_other 0 "$BENCH_OTHER"
+counted gap1ms_chosen 1 "$BENCH_ID"
+counted gap0.5ms_chosen 0.5 "$BENCH_ID"
 
 kill -TERM "$viewer"
 wait "$viewer"
