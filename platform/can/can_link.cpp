@@ -59,75 +59,35 @@ private:
     alignas(nlmsghdr) char buffer_[512] = {};
 };
 
-// The process's one rtnetlink socket, opened at the first request and kept:
-// the status line asks for its link several times a second, and a socket of
-// its own for each request cost three more system calls every time. One
-// request at a time; each carries a sequence number of its own, so a late
-// answer to a request that timed out is told apart and skipped.
-struct KeptSocket {
-    std::mutex mutex;
-    int fd = -1;
-    uint32_t sequence = 0;
-};
-
-KeptSocket& keptSocket() {
-    static KeptSocket kept;
-    return kept;
-}
-
-// [with the kept socket's mutex] Opens the socket when none is open.
-int openKeptSocket(KeptSocket& kept) {
-    if (kept.fd >= 0) return 0;
-    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-    if (fd < 0) return -errno;
-    const timeval timeout{kReplyTimeoutS, 0};
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return -error;
-    }
-    kept.fd = fd;
-    return 0;
-}
-
-// [with the kept socket's mutex] Closes it after a failure, so the next
-// request starts on a fresh one with nothing left unread.
-void closeKeptSocket(KeptSocket& kept) {
-    ::close(kept.fd);
-    kept.fd = -1;
-}
-
-// Sends the request and waits for the kernel's answer: the link message
-// (handed to onLink, whose result is returned), or an error or acknowledgement
-// (0 or a negative errno).
-int exchange(Request& request, const std::function<int(const nlmsghdr*)>& onLink) {
-    KeptSocket& kept = keptSocket();
-    std::lock_guard lock(kept.mutex);
-    if (const int error = openKeptSocket(kept); error != 0) return error;
-    const uint32_t sequence = ++kept.sequence;
+// Sends the request on `fd` and waits for the kernel's answer to it: the link
+// message (handed to onLink, whose result is returned), or an error or
+// acknowledgement (0 or a negative errno). Messages of other sequence
+// numbers are answers to earlier requests on the same socket, and skipped.
+// `socketFailed` tells a failure of the socket (a timeout included) from
+// the kernel's answer.
+int exchangeOn(int fd, uint32_t sequence, Request& request, const std::function<int(const nlmsghdr*)>& onLink,
+               bool& socketFailed) {
+    socketFailed = true;
     request.header()->nlmsg_seq = sequence;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
     const size_t length = request.header()->nlmsg_len;
-    if (::sendto(kept.fd, request.header(), length, 0, reinterpret_cast<const sockaddr*>(&kernel),
-                 sizeof kernel) != static_cast<ssize_t>(length)) {
-        const int error = errno;
-        closeKeptSocket(kept);
-        return -error;
-    }
+    if (::sendto(fd, request.header(), length, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) !=
+        static_cast<ssize_t>(length))
+        return -errno;
+    socketFailed = false;
     alignas(nlmsghdr) char reply[kReplyBytes];
     for (;;) {
-        ssize_t received = ::recv(kept.fd, reply, sizeof reply, 0);
+        ssize_t received = ::recv(fd, reply, sizeof reply, 0);
         if (received < 0 && errno == EINTR) continue;
         if (received < 0) {
-            const int error = errno;  // a timeout too: its answer may still come
-            closeKeptSocket(kept);
-            return -error;
+            socketFailed = true;
+            return -errno;
         }
         unsigned left = static_cast<unsigned>(received);
         for (auto* message = reinterpret_cast<const nlmsghdr*>(reply); NLMSG_OK(message, left);
              message = NLMSG_NEXT(message, left)) {
-            if (message->nlmsg_seq != sequence) continue;  // an earlier request's
+            if (message->nlmsg_seq != sequence) continue;
             if (message->nlmsg_type == NLMSG_ERROR) {
                 if (message->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr))) return -EPROTO;
                 return static_cast<const nlmsgerr*>(NLMSG_DATA(message))->error;
@@ -136,6 +96,59 @@ int exchange(Request& request, const std::function<int(const nlmsghdr*)>& onLink
             if (message->nlmsg_type == RTM_NEWLINK && onLink) return onLink(message);
         }
     }
+}
+
+// An rtnetlink socket whose answers wait at most kReplyTimeoutS; -errno when
+// none can be made.
+int openSocket() {
+    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) return -errno;
+    const timeval timeout{kReplyTimeoutS, 0};
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return -error;
+    }
+    return fd;
+}
+
+// A change to a link, on a socket of its own: bringing a controller up can
+// take a while, and nothing else waits for it.
+int exchange(Request& request, const std::function<int(const nlmsghdr*)>& onLink) {
+    const int fd = openSocket();
+    if (fd < 0) return fd;
+    bool socketFailed = false;
+    const int result = exchangeOn(fd, 1, request, onLink, socketFailed);
+    ::close(fd);
+    return result;
+}
+
+// A question about a link, on the process's one socket for questions, opened
+// at the first and kept: the status line asks several times a second, and a
+// socket of its own each time cost a socket, a setsockopt and a close. The
+// kernel answers a question without waiting for a device, so askers wait
+// for each other only that long. After a failure (a timeout included: its answer may still
+// come) the socket is closed, and the next question opens a fresh one.
+int ask(Request& request, const std::function<int(const nlmsghdr*)>& onLink) {
+    static std::mutex mutex;
+    static int kept = -1;
+    static uint32_t sequence = 0;
+    std::lock_guard lock(mutex);
+    if (kept < 0) {
+        kept = openSocket();
+        if (kept < 0) {
+            const int error = kept;
+            kept = -1;
+            return error;
+        }
+    }
+    bool socketFailed = false;
+    const int result = exchangeOn(kept, ++sequence, request, onLink, socketFailed);
+    if (socketFailed) {
+        ::close(kept);
+        kept = -1;
+    }
+    return result;
 }
 
 // The controller's part of a link's description (IFLA_INFO_DATA of kind "can").
@@ -191,7 +204,7 @@ int readCanLink(const std::string& name, CanLink& out) {
     info.ifi_family = AF_UNSPEC;
     Request request(RTM_GETLINK, 0, info);
     if (!request.add(IFLA_IFNAME, name.c_str(), name.size() + 1)) return -ENODEV;
-    return exchange(request, [&](const nlmsghdr* message) { return readLinkMessage(message, out); });
+    return ask(request, [&](const nlmsghdr* message) { return readLinkMessage(message, out); });
 }
 
 int setCanLinkUp(const std::string& name, bool up) {
