@@ -127,20 +127,18 @@ int exchange(Request& request, const std::function<int(const nlmsghdr*)>& onLink
 // at the first and kept: the status line asks several times a second, and a
 // socket of its own each time cost a socket, a setsockopt and a close. The
 // kernel answers a question without waiting for a device, so askers wait
-// for each other only that long. After a failure (a timeout included: its answer may still
-// come) the socket is closed, and the next question opens a fresh one.
+// for each other only that long. After a failure of the socket (a timeout
+// included: its answer may still come) it is closed, and the next question
+// opens a fresh one.
 int ask(Request& request, const std::function<int(const nlmsghdr*)>& onLink) {
     static std::mutex mutex;
     static int kept = -1;
     static uint32_t sequence = 0;
     std::lock_guard lock(mutex);
     if (kept < 0) {
-        kept = openSocket();
-        if (kept < 0) {
-            const int error = kept;
-            kept = -1;
-            return error;
-        }
+        const int fd = openSocket();
+        if (fd < 0) return fd;
+        kept = fd;
     }
     bool socketFailed = false;
     const int result = exchangeOn(kept, ++sequence, request, onLink, socketFailed);
