@@ -73,10 +73,7 @@ for fraction in 0 90 80 70 60 50 40 30; do
   sent=$("$BENCH_BIN/kolvar-bench-flood" vcan0 "$BENCH_FRAMES" "$rate" "$BENCH_ID" "$BENCH_EVERY")
   achieved=$(echo "$sent" | sed -n 's/.*(\([0-9]*\) frames\/s).*/\1/p')
   # Let both receivers drain what is still queued for them.
-  for _ in $(seq 100); do
-    [ "$(grep -vc DROPCOUNT $scratch/candump.out)" -ge "$BENCH_FRAMES" ] && break
-    sleep 0.2
-  done
+  await_candump 20
   sleep 1
   dump1=$(cpu_ticks $dump)
   line="round rate=${achieved:-0} frames=$BENCH_FRAMES tck=$tck candump_ticks=$((dump1 - dump0))"
@@ -86,7 +83,7 @@ for fraction in 0 90 80 70 60 50 40 30; do
     line="$line viewer_ticks=$((view1 - view0)) viewer_taken=$((taken1 - taken0)) viewer_dropped=$((dropped1 - dropped0))"
   fi
   kill -INT $dump; wait $dump
-  received=$(grep -vc DROPCOUNT $scratch/candump.out)
+  received=$(candump_received)
   echo "$line candump_received=$received" >>"$out"
   [ "$fraction" = 0 ] && full_rate=${achieved:-0}
   [ "$received" -ge "$BENCH_FRAMES" ] && break

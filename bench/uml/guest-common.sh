@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # What both user-mode Linux bench guests share, sourced by their init
 # scripts once $out (the results file) is set: the end of the run, the guest's
-# file systems, vcan0 and its socket buffers, and CPU ticks of a process.
+# file systems, vcan0 and its socket buffers, CPU ticks of a process, and
+# what candump (writing to $scratch/candump.out) has received.
 
 # Writes "guest_done=REASON" to the results and powers the guest off.
 finish() {
@@ -37,4 +38,16 @@ cpu_ticks() {
   local -a f
   read -r -a f <<<"$s"
   echo $((f[11] + f[12]))
+}
+
+# Frames candump has written out so far.
+candump_received() { grep -vc DROPCOUNT "$scratch/candump.out"; }
+
+# await_candump SECONDS: waits, at most that long, for candump to have all
+# $BENCH_FRAMES frames.
+await_candump() {
+  for _ in $(seq $(($1 * 5))); do
+    [ "$(candump_received)" -ge "$BENCH_FRAMES" ] && return
+    sleep 0.2
+  done
 }

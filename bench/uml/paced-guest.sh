@@ -93,14 +93,11 @@ stream() {
   t0=$(date +%s%N)
   cangen vcan0 -g "$2" -I "$3" -L 8 -D i -n "$BENCH_FRAMES"
   t1=$(date +%s%N)
-  for _ in $(seq 100); do
-    [ "$(grep -vc DROPCOUNT $scratch/candump.out)" -ge "$BENCH_FRAMES" ] && break
-    sleep 0.2
-  done
+  await_candump 20
   sleep 1
   d1=$(cpu_ticks $dump); v1=$(cpu_ticks "$viewer"); s1=$(thread_snapshot)
   kill -INT $dump; wait $dump
-  received=$(grep -vc DROPCOUNT $scratch/candump.out)
+  received=$(candump_received)
   echo "stream name=$1 rate=$((BENCH_FRAMES * 1000000000 / (t1 - t0 + 1))) frames=$BENCH_FRAMES tck=$tck" \
     "candump_ticks=$((d1 - d0)) viewer_ticks=$((v1 - v0)) candump_received=$received" >>"$out"
   thread_lines "$s0" "$s1" >>"$out"
@@ -132,13 +129,10 @@ counted() {
   sleep 1
   kill -INT $viewer_tracer; wait $viewer_tracer
   # candump, slowed by its tracer, reads on after the sender is done.
-  for _ in $(seq 300); do
-    [ "$(grep -vc DROPCOUNT $scratch/candump.out)" -ge "$BENCH_FRAMES" ] && break
-    sleep 0.2
-  done
+  await_candump 60
   kill -INT $dump_tracer; wait $dump_tracer
   kill -INT $dump; wait $dump
-  echo "calls name=$1 frames=$BENCH_FRAMES candump_received=$(grep -vc DROPCOUNT $scratch/candump.out)" \
+  echo "calls name=$1 frames=$BENCH_FRAMES candump_received=$(candump_received)" \
     "viewer=$(by_name $scratch/calls-viewer) candump=$(by_name $scratch/calls-candump)" >>"$out"
 }
 
