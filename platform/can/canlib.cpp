@@ -24,6 +24,7 @@ using kolvar::can::Frame;
 using kolvar::can::IoThread;
 using kolvar::can::OpenChannel;
 using kolvar::can::SocketCanChannel;
+using kolvar::can::SocketReadHold;
 using kolvar::can::VirtualBusClient;
 
 namespace {
@@ -285,10 +286,21 @@ int canReadSyncPaced(int handle, unsigned long periodUs, unsigned long timeoutMs
     // The virtual bus delivers a send window's frames at once: the wait runs
     // on to the first batch after its time, at most a window and a half more
     // (the window's timer and the relay add a little), so what is taken ends
-    // with a frame just arrived.
+    // with a frame just arrived. Over a connection to a host in another
+    // process the I/O thread is kept meanwhile from reading the batches of
+    // the quiet part, which nobody looks at: it wakes once a period, for the
+    // batch that ends the wait, instead of once a send window, and the wait
+    // wakes once more itself, at the end of the quiet part, to let that
+    // batch through.
     const auto waitQuietly = [&](int64_t micros) {
         constexpr int64_t kBatchGraceUs = VirtualBusClient::kSendWindowUs * 3 / 2;
-        return socket ? socket->waitQuietly(micros) : channel->rx.waitQuietlyForBatch(micros, kBatchGraceUs);
+        if (socket) return socket->waitQuietly(micros);
+        SocketReadHold& hold = channel->readHold;
+        if (micros <= VirtualBusClient::kSendWindowUs || !hold.hold())
+            return channel->rx.waitQuietlyForBatch(micros, kBatchGraceUs);
+        const int status = channel->rx.waitQuietlyForBatch(micros, kBatchGraceUs, [&] { hold.resume(); });
+        hold.release();
+        return status;
     };
     const int64_t period = static_cast<int64_t>(periodUs);
     int status = canERR_NOMSG;

@@ -7,6 +7,7 @@
 
 #include "platform/can/channel_list.h"
 #include "platform/can/rx_queue.h"
+#include "platform/can/socket_read_hold.h"
 #include "platform/can/socketcan_channel.h"
 #include "platform/can/tx_queue.h"
 
@@ -35,6 +36,9 @@ struct OpenChannel {
     TxQueue tx;
     std::atomic<bool> txWakePending{false};  // a drain of tx is queued, or waits for the send window, on the I/O thread
     VirtualBusClient* virtualBus = nullptr;  // [io-thread] the connection to the bus; null once closed
+    // The connection's socket, for a reader to keep the I/O thread from
+    // reading batches it does not want yet.
+    SocketReadHold readHold;
     // Bits per second chosen by canSetBusParams for the next bus on; 0 for none.
     std::atomic<long> chosenBitRate{0};
     // canSETUP_ bits: what the last bus on could not do to the controller.

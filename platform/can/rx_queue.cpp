@@ -137,16 +137,24 @@ int RxQueue::waitAny(unsigned long timeoutMs) {
     }
 }
 
-int RxQueue::waitQuietlyForBatch(int64_t micros, int64_t graceMicros) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(micros + graceMicros);
+int RxQueue::waitQuietlyForBatch(int64_t micros, int64_t graceMicros, const std::function<void()>& quietOver) {
+    const auto quietEnd = std::chrono::steady_clock::now() + std::chrono::microseconds(micros);
+    const auto deadline = quietEnd + std::chrono::microseconds(graceMicros);
     std::unique_lock lock(mutex_);
     const uint64_t interruptions = interruptions_.load(std::memory_order_relaxed);
     batchAfterUs_ = steadyMicros() + micros;
     batchCame_ = false;
-    stateChanged_.wait_until(lock, deadline, [&] {
+    const auto ended = [&] {
         return batchCame_ || stateStatusLocked() != canOK ||
                interruptions_.load(std::memory_order_relaxed) != interruptions;
-    });
+    };
+    if (quietOver && !stateChanged_.wait_until(lock, quietEnd, ended)) {
+        // Unlocked: it may act on the thread that pushes the batches.
+        lock.unlock();
+        quietOver();
+        lock.lock();
+    }
+    stateChanged_.wait_until(lock, deadline, ended);
     batchAfterUs_ = 0;
     batchCame_ = false;
     if (int status = stateStatusLocked(); status != canOK) return status;

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 namespace kolvar::can {
@@ -65,8 +66,9 @@ public:
     // window old. Still one wake-up: a batch wakes the waiter only once its
     // first `micros` are over. Returns canOK when a frame is queued,
     // canERR_NOMSG when none is, or why the channel cannot deliver
-    // (canERR_OFFBUS, canERR_INVHANDLE).
-    int waitQuietlyForBatch(int64_t micros, int64_t graceMicros);
+    // (canERR_OFFBUS, canERR_INVHANDLE). quietOver, when given, is called
+    // without the lock once the `micros` have passed uninterrupted.
+    int waitQuietlyForBatch(int64_t micros, int64_t graceMicros, const std::function<void()>& quietOver = {});
     // takeWait and waitAny without waiting.
     int tryTake(Frame& out);
     int readyStatus() const;

@@ -112,6 +112,7 @@ void VirtualBusClient::onConnected() {
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     lines_ = vbus::LineSplitter();
     hostStamps_ = false;
+    channel_->readHold.attach(fd_);
     readNotifier_.emplace(fd_, QSocketNotifier::Read);
     connect(&*readNotifier_, &QSocketNotifier::activated, this, &VirtualBusClient::onReadable);
     // Frames the host has to skip for us are counted as dropped, not
@@ -132,6 +133,7 @@ void VirtualBusClient::closeSocket() {
     // The notifiers go before the descriptor they watch.
     readNotifier_.reset();
     writeNotifier_.reset();
+    channel_->readHold.detach();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     connected_ = false;
@@ -176,6 +178,8 @@ void VirtualBusClient::onReadable() {
         // out would only say so). Anything newer wakes us again.
         if (static_cast<size_t>(got) < sizeof chunk) break;
     }
+    // Before the frames go on: the reader they wake may hold the socket again.
+    channel_->readHold.readDone();
     // Counted with the kernel's drops: the frames the host skipped for us.
     if (lost > 0) channel_->rx.addDropped(lost);
     channel_->rx.pushBatch(batch_.data(), batch_.size());

@@ -19,6 +19,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -383,6 +384,43 @@ TEST_F(VirtualBus, RemainingNodesCarryOnWhenTheHostLeaves) {
     do line = echo.readLine();
     while (line == "300#01 flags=2");
     EXPECT_EQ(line, "300#02 flags=2");
+}
+
+// A reader taking frames once a refresh keeps the I/O thread from reading the
+// batches of its quiet part; when the stream stops, the frames that came last
+// are still read and taken, not left in the socket.
+TEST_F(VirtualBus, PacedReadsTakeTheLastFramesOfAStreamThatStops) {
+    Node host = peer({"hold", "virtual 0"});
+    ASSERT_TRUE(host.started());
+    ASSERT_EQ(host.readLine(), "ready");  // it hosts: this process reads over a connection
+    const int handle = openOnBus(kVirtual0);
+    Node echo = peer({"echo", "virtual 0", "100000", "15000"});
+    ASSERT_EQ(echo.readLine(), "ready");
+    ASSERT_TRUE(exchangeWithEcho(handle, 0x01));
+
+    constexpr int kFrames = 300;
+    std::atomic<int> newest{-1};
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (!done.load()) {
+            const int waited = canReadSyncPaced(handle, 16'667, 100);
+            if (waited != canOK && waited != canERR_NOMSG) return;
+            unsigned char data[8] = {};
+            unsigned dlc = 0;
+            while (canReadSpecificSkip(handle, 0x301, data, &dlc, nullptr, nullptr) == canOK)
+                if (dlc == 2) newest.store(data[0] << 8 | data[1]);
+        }
+    });
+    for (int i = 0; i < kFrames; ++i) {
+        const unsigned char data[2] = {static_cast<unsigned char>(i >> 8), static_cast<unsigned char>(i)};
+        if (canWrite(handle, 0x300, data, 2, canMSG_STD) != canOK) break;
+        std::this_thread::sleep_for(1ms);
+    }
+    const auto deadline = Clock::now() + 5s;
+    while (newest.load() != kFrames - 1 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(newest.load(), kFrames - 1) << "the stream's last frames were not taken";
 }
 
 // Runs the calling thread's event loop until done() holds or timeout passes.
