@@ -67,7 +67,8 @@ public:
     // first `micros` are over. Returns canOK when a frame is queued,
     // canERR_NOMSG when none is, or why the channel cannot deliver
     // (canERR_OFFBUS, canERR_INVHANDLE). quietOver, when given, is called
-    // without the lock once the `micros` have passed uninterrupted.
+    // without the lock once the `micros` have passed uninterrupted: the
+    // waiter then wakes for it too, a second wake-up.
     int waitQuietlyForBatch(int64_t micros, int64_t graceMicros, const std::function<void()>& quietOver = {});
     // takeWait and waitAny without waiting.
     int tryTake(Frame& out);

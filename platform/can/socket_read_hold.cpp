@@ -33,7 +33,7 @@ void SocketReadHold::detach() {
 
 void SocketReadHold::readDone() {
     std::lock_guard lock(mutex_);
-    if (state_ != State::Resumed || fd_ < 0) return;
+    if (state_ != State::Resumed) return;
     setMark(1);
     state_ = State::Free;
 }
@@ -48,7 +48,7 @@ bool SocketReadHold::hold() {
 
 void SocketReadHold::resume() {
     std::lock_guard lock(mutex_);
-    if (state_ != State::Held || fd_ < 0) return;
+    if (state_ != State::Held) return;
     int queued = 0;
     if (::ioctl(fd_, FIONREAD, &queued) < 0) queued = 0;
     setMark(queued + 1);
@@ -57,7 +57,7 @@ void SocketReadHold::resume() {
 
 void SocketReadHold::release() {
     std::lock_guard lock(mutex_);
-    if (state_ == State::Free || fd_ < 0) return;
+    if (state_ == State::Free) return;
     setMark(1);
     state_ = State::Free;
 }

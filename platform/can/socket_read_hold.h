@@ -43,7 +43,7 @@ private:
 
     std::mutex mutex_;  // also keeps fd_ from being closed and reused under a call
     int fd_ = -1;
-    State state_ = State::Free;
+    State state_ = State::Free;  // Free whenever fd_ is closed: only hold() leaves Free
 };
 
 }  // namespace kolvar::can
