@@ -266,8 +266,10 @@ int canReadSpecificSkip(int handle, int32_t id, void* msg, unsigned* dlc, unsign
     Frame frame;
     // A SocketCAN channel reads its socket when the queue is empty. Frames
     // still in the socket came after every queued one, so they are left there
-    // after a pass over queued frames: the next read finds them.
-    if (channel->socketCan && channel->rx.size() == 0) channel->socketCan->pull();
+    // after a pass over queued frames: the next read finds them. A paced
+    // reader that has taken what its wait queued skips the look: the wait's
+    // own look was a moment ago, and the next wait takes what came since.
+    if (channel->socketCan && channel->rx.size() == 0) channel->socketCan->pullUnlessJustPulled();
     const int status = channel->rx.takeSpecificSkip(id, frame);
     if (status == canOK) fillOutputs(frame, nullptr, msg, dlc, flags, time);
     return status;

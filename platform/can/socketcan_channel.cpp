@@ -188,7 +188,12 @@ int64_t SocketCanChannel::toSteadyMicros(const timespec& stamp) {
     return wallUs + wallToSteadyUs_;
 }
 
+void SocketCanChannel::pullUnlessJustPulled() {
+    if (!quietWaitPulled_.exchange(false, std::memory_order_relaxed)) pull();
+}
+
 void SocketCanChannel::pull() {
+    quietWaitPulled_.store(false, std::memory_order_relaxed);
     std::lock_guard lock(pullMutex_);
     if (fd_ < 0) return;
     if (!bound_.load(std::memory_order_relaxed) && bind() != 0) return;
@@ -290,6 +295,7 @@ int SocketCanChannel::waitQuietly(int64_t micros) {
     while (leftNs > 0 && rx_.interruptions() == interruptions && rx_.onBus())
         leftNs -= waiter.sleep(leftNs, false);
     pull();
+    quietWaitPulled_.store(true, std::memory_order_relaxed);
     return rx_.readyStatus();
 }
 

@@ -50,6 +50,12 @@ public:
     // Moves every frame the socket holds into the receive queue, which keeps
     // them only while on the bus. Never waits.
     void pull();
+    // The same, except right after a quiet wait: the wait ended with a look
+    // at the socket, and a reader that has since taken what it queued would
+    // find nothing new there but the odd frame of the last microseconds,
+    // which the next wait takes. So the first call after a quiet wait, and
+    // before any other look, skips the socket.
+    void pullUnlessJustPulled();
     // The receive queue's takeWait and waitAny, waiting on the socket: they
     // return canERR_NOMSG early when the queue's waits are interrupted.
     int takeWait(Frame& out, unsigned long timeoutMs);
@@ -91,6 +97,7 @@ private:
     int fd_ = -1;
     std::atomic<bool> bound_{false};
     std::atomic<bool> linkUp_{false};
+    std::atomic<bool> quietWaitPulled_{false};  // the last look was a quiet wait's
 
     std::mutex pullMutex_;     // one recvmmsg or rebind at a time, frames stay in order
     uint32_t kernelDrops_ = 0;  // [pull] the socket's SO_RXQ_OVFL count so far
