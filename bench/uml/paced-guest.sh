@@ -83,22 +83,37 @@ for line in $(thread_lines "$s0" "$s1" | sed -n 's/.*wakeups=//p'); do wakes=$((
 echo "idle seconds=10 tck=$tck viewer_ticks=$((v1 - v0)) wakeups=$wakes" >>"$out"
 thread_lines "$s0" "$s1" >>"$out"
 
-# stream NAME GAP_MS ID: one cangen stream to both receivers.
+# The guest charges CPU time a whole 10 ms tick at a time to whoever runs
+# when the tick comes, and the viewer's wake-ups, one a screen refresh on
+# timers of its own, keep one phase to the tick while a stream flows: one
+# stream's charge is a single sample of that phase, anything from nothing to
+# several times its due. So a stream is sent in parts, with a pause of random
+# length between them, long enough for the viewer to fall idle: each part
+# starts its timers at a new phase, and the sum over the parts is near what
+# the viewer did. candump wakes at every frame and needs none of this.
+segments=10
+
+# stream NAME GAP_MS ID: one cangen stream to both receivers, in $segments
+# parts; the rate is over the time spent sending, pauses left out.
 stream() {
   candump -d vcan0 >$scratch/candump.out &
-  local dump=$! t0 t1
+  local dump=$! t0 sending=0 part
   sleep 1
   local d0 v0 s0 d1 v1 s1 received
   d0=$(cpu_ticks $dump); v0=$(cpu_ticks "$viewer"); s0=$(thread_snapshot)
-  t0=$(date +%s%N)
-  cangen vcan0 -g "$2" -I "$3" -L 8 -D i -n "$BENCH_FRAMES"
-  t1=$(date +%s%N)
+  for part in $(seq $segments); do
+    t0=$(date +%s%N)
+    cangen vcan0 -g "$2" -I "$3" -L 8 -D i -n $((BENCH_FRAMES / segments))
+    sending=$((sending + $(date +%s%N) - t0))
+    # 150 to 450 ms, to the microsecond.
+    [ "$part" -lt $segments ] && sleep "0.$(printf %06d $((150000 + (RANDOM * 32768 + RANDOM) % 300000)))"
+  done
   await_candump 20
   sleep 1
   d1=$(cpu_ticks $dump); v1=$(cpu_ticks "$viewer"); s1=$(thread_snapshot)
   kill -INT $dump; wait $dump
   received=$(candump_received)
-  echo "stream name=$1 rate=$((BENCH_FRAMES * 1000000000 / (t1 - t0 + 1))) frames=$BENCH_FRAMES tck=$tck" \
+  echo "stream name=$1 rate=$((BENCH_FRAMES * 1000000000 / (sending + 1))) frames=$BENCH_FRAMES tck=$tck" \
     "candump_ticks=$((d1 - d0)) viewer_ticks=$((v1 - v0)) candump_received=$received" >>"$out"
   thread_lines "$s0" "$s1" >>"$out"
 }
@@ -110,14 +125,10 @@ by_name() {
   awk '$NF != "total" && $4 ~ /^[0-9]+$/ && $NF ~ /^[a-z_0-9]+$/ { printf "%s%s:%d", sep, $NF, $4; sep = "," }' "$1"
 }
 
-# counted NAME GAP_MS ID: the same stream again, with every system call of
-# both receivers counted. The guest charges CPU time a whole 10 ms tick at a
-# time to whoever runs when the tick comes, and the viewer's wake-ups, one a
-# screen refresh, keep one phase to the tick for a whole stream: the same
-# work can be charged nothing in one run and its due in the next. In the
-# guest, where every system call is a trip to the kernel's process, the
-# counts are exact. Counted apart from the streams above, as strace slows
-# both receivers down.
+# counted NAME GAP_MS ID: the same stream again, in one piece, with every
+# system call of both receivers counted: in the guest, where every system
+# call is a trip to the kernel's process, the counts are exact. Counted
+# apart from the streams above, as strace slows both receivers down.
 counted() {
   candump -d vcan0 >$scratch/candump.out &
   local dump=$!
