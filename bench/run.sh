@@ -381,7 +381,8 @@ fi
 # paces the same stream to candump and to the real viewer (on the guest's own
 # X server, switched on by a click), with the chosen identifier and with
 # another, with gaps of 1 and 0.5 ms (cangen -g; the guest's timer makes the
-# rates lower) and at full load.
+# rates lower) and at full load, each stream in ten parts (paced-guest.sh says
+# why).
 if want paced; then
 log "paced: user-mode Linux, vcan0, $paced_frames frames per stream, real viewer on Xvfb"
 uml=$(command -v linux.uml || command -v linux || true)
